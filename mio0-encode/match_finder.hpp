@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+struct Match {
+    unsigned length = 0;   // 0 when no match of at least 3 bytes exists
+    unsigned distance = 0; // 1 to 4096
+};
+
+// Finds, at every position, the longest match the format can express: the
+// most bytes (at most 18, and never past the end of the data) that equal the
+// bytes 1 to 4096 positions earlier. Exact, not heuristic.
+//
+// The window is kept as binary search trees of the strings that start at
+// the last 4096 positions, one tree per hash of their first three bytes. A
+// new position is inserted at the root and the old tree is split around
+// it; the path of that split passes both lexicographic neighbours of the
+// new string, and one of them shares its longest prefix with it. Inserting
+// at the root keeps every node newer than all its descendants, so the walk
+// can stop at the first node that has left the window: everything below it
+// has left too. A node equal to the new string in all 18 bytes is replaced,
+// since the newer one matches every later string at least as well.
+//
+// Typical cost is the depth of the tree; the worst case is bounded by the
+// window, 4096 steps a position.
+class MatchFinder {
+public:
+    explicit MatchFinder(std::span<const std::uint8_t> data);
+
+    // Must be called once for each position, 0, 1, 2, ... in order.
+    Match find(std::uint32_t position);
+
+private:
+    Match search_tail(std::uint32_t position) const;
+
+    std::span<const std::uint8_t> data_;
+    std::vector<std::uint32_t> head_; // newest position of each hash bucket
+    std::vector<std::uint32_t> tree_; // two children per position, cyclic
+};
