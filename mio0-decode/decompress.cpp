@@ -59,5 +59,6 @@ DecodeStatus write_output(DecoderState& state, const char* destination)
     state.pair_distances = {};
     state.literals = {};
     state.output.release();
+    state.produced = 0;
     return written && closed ? DecodeStatus::Ok : DecodeStatus::OpenFailed;
 }
