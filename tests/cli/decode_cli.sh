@@ -1,0 +1,204 @@
+# mio0-decode: usage, offsets, both storages, every message, exit statuses
+# and the files left behind.
+. "$(dirname "$0")/lib.sh"
+
+usage() {
+    printf '\nSyntax:\n%s filename [offset | list] destination\n\n' "$1"
+    printf '    filename      The name of the file to decode MIO0 data from\n'
+    printf '    offset        The offset within the file to decode MIO0 data\n'
+    printf '    destination   The destination file for decoding\n'
+}
+
+# Flags 1 1 0, literals "AB", one pair (length 3, distance 2), D = 5: "ABABA".
+# P = 18 (layout padded to 2 bytes), L = 20.
+printf 'MIO0\0\0\0\5\0\0\0\22\0\0\0\24\300\0\0\1AB' >block
+printf 'ABABA' >block.expected
+# Flags 1 0, literal "x", pair (18, 1), D = 19: nineteen "x".
+printf 'MIO0\0\0\0\23\0\0\0\22\0\0\0\24\200\0\360\0x\0' >block19
+printf 'xxxxxxxxxxxxxxxxxxx' >block19.expected
+# block at 0, junk up to 32, block19 at 32
+{ cat block; printf '0123456789'; cat block19; } >two
+dd if=block of=block.swapped conv=swab status=none
+
+begin "usage text for a wrong count of arguments"
+for args in "" "a" "a b" "a b c d"; do
+    # shellcheck disable=SC2086
+    run "$DECODE" $args
+    expect_status 2
+    usage "$DECODE" >"$WORK/expected.usage"
+    cmp -s "$WORK/stdout" "$WORK/expected.usage" || fail "usage text for '$args': $(cat "$WORK/stdout")"
+done
+expect_absent d
+
+begin "decodes the block at an offset, printing nothing"
+for offset in 32 " 32" "32k" "+32" "0032"; do
+    run "$DECODE" two "$offset" out
+    expect_status 0
+    expect_silent
+    expect_same out block19.expected
+    rm -f out
+done
+
+begin "offset conversion takes decimal only: 0x10 reads position 0"
+run "$DECODE" two 0x10 out
+expect_status 0
+expect_same out block.expected
+
+begin "pair-swapped storage"
+run "$DECODE" block.swapped 0 out
+expect_status 0
+expect_silent
+expect_same out block.expected
+{ printf 'xy'; cat block.swapped; } >at2.swapped
+run "$DECODE" at2.swapped 2 out
+expect_same out block.expected
+
+begin "an odd offset"
+{ printf 'abc'; cat block; } >odd
+run "$DECODE" odd 3 out
+expect_status 0
+expect_same out block.expected
+
+begin "missing input: could not open, no destination"
+run "$DECODE" no-such-file 0 out.missing
+expect_status 1
+expect_stdout $'\nCould not open file\n'
+expect_absent out.missing
+
+begin "a directory as input"
+mkdir adir
+run "$DECODE" adir 0 out.dir
+expect_status 1
+expect_stdout $'\nCould not open file\n'
+expect_absent out.dir
+
+begin "not MIO0 leaves an existing destination unchanged"
+printf 'keep me' >kept
+cp kept kept.before
+for file_offset in "two 5" "two 100" "two 4294967295" "two -1" "block 10"; do
+    set -- $file_offset
+    run "$DECODE" "$1" "$2" kept
+    expect_status 1
+    expect_stdout $'\nData is not MIO0\n'
+    expect_same kept kept.before
+done
+printf 'mio0\0\0\0\5\0\0\0\22\0\0\0\24\300\0\0\1AB' >lower
+run "$DECODE" lower 0 out.lower
+expect_stdout $'\nData is not MIO0\n'
+expect_absent out.lower
+
+begin "a header cut short"
+printf 'MIO0\0\0\0\5' >short
+run "$DECODE" short 0 out.short
+expect_status 1
+expect_stdout $'\nData is not MIO0\n'
+expect_absent out.short
+: >empty
+run "$DECODE" empty 0 out.short
+expect_stdout $'\nData is not MIO0\n'
+
+begin "every truncation of a block is not MIO0 and writes nothing"
+size=$(stat -c %s block)
+for length in $(seq 16 $((size - 1))); do
+    head -c "$length" block >cut
+    run "$DECODE" cut 0 out.cut
+    expect_status 1
+    expect_stdout $'\nData is not MIO0\n'
+    expect_absent out.cut
+done
+
+begin "a huge claimed extent in a 20-byte file fails at once, without allocating it"
+printf 'MIO0\0\0\0\5\0\0\0\20\377\377\377\360abcd' >claim
+if sanitized; then run "$DECODE" claim 0 out.claim; else run bash -c 'ulimit -v 100000; exec "$0" "$@"' "$DECODE" claim 0 out.claim; fi
+expect_status 1
+expect_stdout $'\nData is not MIO0\n'
+expect_absent out.claim
+
+begin "headers whose sizes wrap: could not allocate memory"
+printf 'MIO0\0\0\0\5\0\0\0\17\0\0\0\24\300\0\0\1AB' >p15      # P below 16
+printf 'MIO0\0\0\0\5\0\0\0\24\0\0\0\22\300\0\0\1AB' >lbelowp  # L below P
+printf 'MIO0\0\0\0\5\40\0\0\20\40\0\0\20\300\0\0\1AB' >pwrap  # P - 16 = 2^29
+for f in p15 lbelowp pwrap; do
+    run "$DECODE" "$f" 0 out.wrap
+    expect_status 1
+    expect_stdout $'\nCould not allocate memory\n'
+    expect_absent out.wrap
+done
+
+begin "a back-reference before the first byte: not MIO0, no destination"
+# flags 1 0, literal "a", pair (3, distance 2) at output position 1
+printf 'MIO0\0\0\0\4\0\0\0\22\0\0\0\24\200\0\0\1a\0' >badref
+run "$DECODE" badref 0 out.badref
+expect_status 1
+expect_stdout $'\nData is not MIO0\n'
+expect_absent out.badref
+
+begin "a destination that cannot be opened"
+run "$DECODE" block 0 no/such/dir/out
+expect_status 1
+expect_stdout $'\nCould not write the file\n'
+
+begin "a failing write: /dev/full is reported and left in place"
+run "$DECODE" block 0 /dev/full
+expect_status 1
+expect_stdout $'\nCould not write the file\n'
+[ -c /dev/full ] || fail "/dev/full is gone"
+
+begin "a file size limit: reported, and the half-written file removed"
+# D = 1000000 from one literal: the zero tail goes past a 100 KiB limit.
+printf 'MIO0\0\17\102\100\0\0\0\24\0\0\0\24\200\0\0\0z\0' >bigtail
+run bash -c 'ulimit -f 100; exec "$0" "$@"' "$DECODE" bigtail 0 limited
+expect_status 1
+expect_stdout $'\nCould not write the file\n'
+expect_absent limited
+printf 'old' >limited.existing
+run bash -c 'ulimit -f 100; exec "$0" "$@"' "$DECODE" bigtail 0 limited.existing
+expect_status 1
+expect_absent limited.existing
+
+begin "bytes beyond the decoded ones are zeros, exactly D of them"
+run "$DECODE" bigtail 0 tail.out
+expect_status 0
+{ printf 'z'; head -c 999999 /dev/zero; } >tail.expected
+expect_same tail.out tail.expected
+
+begin "D = 4294967295 from a bare header: written in pieces, in little memory"
+printf 'MIO0\377\377\377\377\0\0\0\20\0\0\0\20' >hugeD
+if sanitized; then run "$DECODE" hugeD 0 /dev/null; else run bash -c 'ulimit -v 200000; exec "$0" "$@"' "$DECODE" hugeD 0 /dev/null; fi
+expect_status 0
+expect_silent
+[ -c /dev/null ] || fail "/dev/null is gone"
+
+begin "an existing destination is replaced, not appended to"
+head -c 5000 /dev/zero >replaced
+run "$DECODE" block 0 replaced
+expect_same replaced block.expected
+
+begin "the destination may name the input"
+cp two inplace
+run "$DECODE" inplace 32 inplace
+expect_status 0
+expect_same inplace block19.expected
+
+begin "an input that cannot seek is read up to the offset"
+run bash -c 'cat two | "$0" /dev/stdin 32 piped.out' "$DECODE"
+expect_status 0
+expect_silent
+expect_same piped.out block19.expected
+run bash -c 'cat two | "$0" /dev/stdin 31 piped.bad' "$DECODE"
+expect_stdout $'\nData is not MIO0\n'
+expect_absent piped.bad
+run bash -c 'head -c 5 two | "$0" /dev/stdin 100 piped.bad' "$DECODE"
+expect_stdout $'\nData is not MIO0\n'
+
+begin "offsets of 2 GiB and more are real positions"
+truncate -s 2147483648 far
+cat block19 >>far
+run "$DECODE" far 2147483648 far.out
+expect_status 0
+expect_same far.out block19.expected
+run "$DECODE" far 0 far.none
+expect_stdout $'\nData is not MIO0\n'
+rm -f far
+
+summary

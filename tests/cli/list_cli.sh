@@ -1,0 +1,57 @@
+# mio0-decode FILE list DESTINATION: the listing, its agreement with
+# decoding, and its failures.
+. "$(dirname "$0")/lib.sh"
+
+printf 'MIO0\0\0\0\5\0\0\0\22\0\0\0\24\300\0\0\1AB' >block
+dd if=block of=block.swapped conv=swab status=none
+{ cat block; printf 'xyz'; cat block.swapped; cat block; printf 'MIO0'; head -c 100 /dev/zero; cat block.swapped; } >file
+
+begin "lists every block, tab-separated under a header line"
+run "$DECODE" file list listing
+expect_status 0
+expect_silent
+printf 'offset\thex_offset\tstorage\tdecompressed_size\tstored_length\n0\t0x00000000\tMIO0\t5\t22\n25\t0x00000019\tIM0O\t5\t22\n47\t0x0000002F\tMIO0\t5\t22\n173\t0x000000AD\tIM0O\t5\t22\n' >listing.expected
+expect_same listing listing.expected
+
+begin "every listed offset decodes"
+tail -n +2 listing | while IFS=$'\t' read -r offset _; do
+    "$DECODE" file "$offset" "out.$offset" >/dev/null || echo "$offset" >>undecodable
+    cmp -s "out.$offset" <(printf 'ABABA') || echo "$offset" >>undecodable
+done
+[ ! -e undecodable ] || fail "listed offsets that do not decode: $(cat undecodable)"
+
+begin "the word must be exactly list"
+run "$DECODE" file LIST out.upper
+expect_status 0
+cmp -s out.upper <(printf 'ABABA') || fail "LIST did not read offset 0"
+
+begin "a pipe as input"
+run bash -c 'cat file | "$0" /dev/stdin list piped' "$DECODE"
+expect_status 0
+expect_same piped listing.expected
+
+begin "a file with no block: not MIO0, no destination"
+head -c 10000 /dev/zero >zeros
+printf 'MIO0' >>zeros
+run "$DECODE" zeros list none
+expect_status 1
+expect_stdout $'\nData is not MIO0\n'
+expect_absent none
+: >empty
+run "$DECODE" empty list none
+expect_stdout $'\nData is not MIO0\n'
+expect_absent none
+
+begin "failures of a decoding run"
+run "$DECODE" no-such-file list none
+expect_status 1
+expect_stdout $'\nCould not open file\n'
+expect_absent none
+run "$DECODE" file list no/such/dir/out
+expect_status 1
+expect_stdout $'\nCould not write the file\n'
+run "$DECODE" file list /dev/full
+expect_status 1
+expect_stdout $'\nCould not write the file\n'
+
+summary
