@@ -1,28 +1,39 @@
 #include "match_finder.hpp"
 
 #include <algorithm>
+#include <bit>
 
 #include "mio0_format.hpp"
 
 namespace {
 
 constexpr std::uint32_t none = 0xFFFFFFFFu;
-constexpr unsigned hash_bits = 16;
+constexpr unsigned max_hash_bits = 16;
 // Twice the window, so that a position and the one 4096 before it, which is
-// still a candidate, never share a slot.
-constexpr std::uint32_t tree_slots = 2 * mio0::max_distance;
-static_assert((tree_slots & (tree_slots - 1)) == 0);
+// still a candidate, never share a slot. Shorter inputs need no more slots
+// than positions.
+constexpr std::size_t max_tree_slots = 2 * mio0::max_distance;
+static_assert(std::has_single_bit(max_tree_slots));
 
-inline std::uint32_t hash3(const std::uint8_t* p)
+// Small inputs get small tables: setting them up is most of their cost.
+unsigned hash_bits_for(std::size_t size)
 {
-    const std::uint32_t v = std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2];
-    return (v * 2654435761u) >> (32 - hash_bits);
+    return std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(size)), 8, max_hash_bits);
+}
+
+std::size_t tree_slots_for(std::size_t size)
+{
+    return std::min(max_tree_slots, std::bit_ceil(std::max<std::size_t>(size, 2)));
 }
 
 } // namespace
 
 MatchFinder::MatchFinder(std::span<const std::uint8_t> data)
-    : data_(data), head_(std::size_t{1} << hash_bits, none), tree_(2 * std::size_t{tree_slots}, none)
+    : data_(data),
+      hash_shift_(32 - hash_bits_for(data.size())),
+      head_(std::size_t{1} << hash_bits_for(data.size()), none),
+      tree_(2 * tree_slots_for(data.size()), none),
+      slot_mask_(static_cast<std::uint32_t>(tree_slots_for(data.size()) - 1))
 {
 }
 
@@ -52,7 +63,8 @@ Match MatchFinder::find(std::uint32_t position)
         return search_tail(position);
 
     const std::uint8_t* const cur = data_.data() + position;
-    std::uint32_t& head = head_[hash3(cur)];
+    const std::uint32_t prefix = std::uint32_t{cur[0]} << 16 | std::uint32_t{cur[1]} << 8 | cur[2];
+    std::uint32_t& head = head_[(prefix * 2654435761u) >> hash_shift_];
     std::uint32_t candidate = head;
     head = position;
 
@@ -60,7 +72,7 @@ Match MatchFinder::find(std::uint32_t position)
     // larger: likewise for nodes that sort after it. Every node left in the
     // subtree being walked shares min(smaller_length, larger_length) bytes
     // with cur, so comparisons start there.
-    std::uint32_t* smaller = &tree_[2 * (position & (tree_slots - 1))];
+    std::uint32_t* smaller = &tree_[2 * (position & slot_mask_)];
     std::uint32_t* larger = smaller + 1;
     unsigned smaller_length = 0;
     unsigned larger_length = 0;
@@ -71,7 +83,7 @@ Match MatchFinder::find(std::uint32_t position)
             *larger = none;
             break;
         }
-        std::uint32_t* const node = &tree_[2 * (candidate & (tree_slots - 1))];
+        std::uint32_t* const node = &tree_[2 * (candidate & slot_mask_)];
         const std::uint8_t* const old = data_.data() + candidate;
         unsigned length = std::min(smaller_length, larger_length);
         while (length < mio0::max_match && old[length] == cur[length])

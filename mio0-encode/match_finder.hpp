@@ -36,6 +36,8 @@ private:
     Match search_tail(std::uint32_t position) const;
 
     std::span<const std::uint8_t> data_;
+    unsigned hash_shift_;             // 32 - bits of the bucket index
     std::vector<std::uint32_t> head_; // newest position of each hash bucket
     std::vector<std::uint32_t> tree_; // two children per position, cyclic
+    std::uint32_t slot_mask_;         // tree_ holds slot_mask_ + 1 positions
 };

@@ -1,0 +1,38 @@
+// Arbitrary bytes: encode, decode in both storages, compare.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+#include "block_reader.hpp"
+#include "byte_pairs.hpp"
+#include "decompress.hpp"
+#include "encoder.hpp"
+
+namespace {
+
+void expect_decodes_to(std::span<const std::uint8_t> block, const std::uint8_t* data, std::size_t size)
+{
+    DecoderState state;
+    if (load_block_from_memory(block, 0, state) != DecodeStatus::Ok)
+        std::abort();
+    const DecodeResult result = decode_block(state);
+    if (result.status != DecodeStatus::Ok || result.produced != size || state.decompressed_size != size)
+        std::abort();
+    if (size > 0 && std::memcmp(state.output.data(), data, size) != 0)
+        std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    ByteBuffer block;
+    if (encode_block({data, size}, block) != EncodeStatus::Ok)
+        std::abort();
+    expect_decodes_to({block.data(), block.size()}, data, size);
+    swap_byte_pairs(block.data(), block.size());
+    expect_decodes_to({block.data(), block.size()}, data, size);
+    return 0;
+}
