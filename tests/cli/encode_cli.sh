@@ -55,6 +55,12 @@ for input in no-such-file adir; do
     expect_absent out.none
 done
 
+begin "a read error: could not read, nothing written"
+run "$ENCODE" /proc/self/mem out.unread
+expect_status 1
+expect_stdout $'\nCould not read input file\n'
+expect_absent out.unread
+
 begin "an input of 4 GiB is too large"
 truncate -s 4294967296 huge
 run "$ENCODE" huge huge.mio0

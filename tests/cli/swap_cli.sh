@@ -80,6 +80,13 @@ for input in no-such-file adir; do
     expect_absent out.none
 done
 
+begin "a read error: could not read, nothing written"
+# Reading a process's own memory file at position 0 fails with EIO.
+run "$SWAP" /proc/self/mem -v out.unread
+expect_status 1
+expect_stdout $'\nCould not read input file\n'
+expect_absent out.unread
+
 begin "an output that cannot be opened"
 run "$SWAP" five -v no/such/dir/out
 expect_status 1
