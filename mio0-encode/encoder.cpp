@@ -1,6 +1,9 @@
 #include "encoder.hpp"
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <exception>
 #include <limits>
 #include <vector>
@@ -20,46 +23,148 @@ constexpr std::size_t ring_size = 32;
 static_assert(ring_size > mio0::max_match);
 constexpr std::uint64_t unreached = std::numeric_limits<std::uint64_t>::max();
 
+// Per position p of 0..n: the edge chosen into p. Held in ByteBuffers, which
+// a large input gets backed by huge pages: these arrays are 3 bytes a
+// position, and faulting them in 4 KiB pages costs more than filling them.
 struct Parse {
-    std::vector<std::uint16_t> words; // [p]: pair word of the edge into p
-    std::vector<std::uint8_t> literal; // bit p: the edge into p is a literal
+    std::uint16_t* words = nullptr;  // [p]: pair word of the edge into p
+    std::uint8_t* literal = nullptr; // [p]: 1 when the edge into p is a literal
     std::uint64_t tokens = 0;
     std::uint64_t pairs = 0;
     std::uint64_t literals = 0;
-
-    bool is_literal(std::size_t p) const { return (literal[p >> 3] >> (p & 7)) & 1u; }
-    void set_literal(std::size_t p, bool value)
-    {
-        const auto bit = static_cast<std::uint8_t>(1u << (p & 7));
-        literal[p >> 3] = static_cast<std::uint8_t>(value ? literal[p >> 3] | bit : literal[p >> 3] & ~bit);
-    }
 };
+
+// One step of the shortest path: relaxes the edges out of position i,
+// whose cost is final once every earlier position has been stepped.
+class PathBuilder {
+public:
+    explicit PathBuilder(Parse& parse) : words_(parse.words), literal_(parse.literal)
+    {
+        std::fill(std::begin(cost_), std::end(cost_), unreached);
+        cost_[0] = 0;
+    }
+
+    void step(std::size_t i, Match match)
+    {
+        const std::uint64_t here = cost_[i % ring_size];
+        cost_[i % ring_size] = unreached; // the slot now stands for i + 32
+        const std::uint64_t by_literal = here + mio0::literal_bits;
+        if (by_literal < cost_[(i + 1) % ring_size]) {
+            cost_[(i + 1) % ring_size] = by_literal;
+            literal_[i + 1] = 1;
+        }
+        const std::uint64_t by_pair = here + mio0::pair_bits;
+        // Written without branches: whether a pair improves a position is
+        // as good as random, and a mispredicted branch costs more than the
+        // three selects.
+        for (unsigned length = mio0::min_match; length <= match.length; ++length) {
+            std::uint64_t& target = cost_[(i + length) % ring_size];
+            const bool better = by_pair < target;
+            target = better ? by_pair : target;
+            const std::uint16_t word = mio0::pair_word(length, match.distance);
+            words_[i + length] = better ? word : words_[i + length];
+            literal_[i + length] = better ? std::uint8_t{0} : literal_[i + length];
+        }
+    }
+
+private:
+    std::uint64_t cost_[ring_size];
+    std::uint16_t* words_;
+    std::uint8_t* literal_;
+};
+
+// Large inputs are parsed in a pipeline: two threads find the matches of
+// alternate chunks while this thread walks the shortest path through the
+// chunks in order. Each chunk's finder first takes in the 4096 positions
+// before the chunk, so it finds exactly the matches a single finder would.
+constexpr std::size_t chunk_size = std::size_t{1} << 20;
+constexpr std::size_t finder_threads = 2;
+constexpr std::size_t chunk_slots = 2 * finder_threads;
+
+struct ChunkMatches {
+    std::vector<std::uint8_t> lengths;
+    std::vector<std::uint16_t> distances;
+    std::size_t ready = SIZE_MAX; // index of the chunk the slot holds
+    std::size_t free_for = 0;     // index of the next chunk it may take
+};
+
+void find_chunk(std::span<const std::uint8_t> input, MatchFinder& finder, std::size_t chunk,
+                ChunkMatches& out)
+{
+    const std::size_t start = chunk * chunk_size;
+    const std::size_t end = std::min(input.size(), start + chunk_size);
+    finder.reset();
+    for (std::size_t p = start > mio0::max_distance ? start - mio0::max_distance : 0; p < start; ++p)
+        (void)finder.find(static_cast<std::uint32_t>(p));
+    for (std::size_t p = start; p < end; ++p) {
+        const Match match = finder.find(static_cast<std::uint32_t>(p));
+        out.lengths[p - start] = static_cast<std::uint8_t>(match.length);
+        out.distances[p - start] = static_cast<std::uint16_t>(match.distance);
+    }
+}
+
+void parse_in_pipeline(std::span<const std::uint8_t> input, PathBuilder& path)
+{
+    const std::size_t chunks = (input.size() + chunk_size - 1) / chunk_size;
+    std::vector<MatchFinder> finders;
+    std::vector<ChunkMatches> slots(chunk_slots);
+    for (std::size_t t = 0; t < finder_threads; ++t)
+        finders.emplace_back(input);
+    for (std::size_t k = 0; k < chunk_slots; ++k) {
+        slots[k].lengths.resize(chunk_size);
+        slots[k].distances.resize(chunk_size);
+        slots[k].free_for = k;
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+
+    const auto work = [&](std::size_t thread) {
+        for (std::size_t chunk = thread; chunk < chunks; chunk += finder_threads) {
+            ChunkMatches& slot = slots[chunk % chunk_slots];
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return slot.free_for == chunk; });
+            }
+            find_chunk(input, finders[thread], chunk, slot);
+            {
+                const std::lock_guard lock(mutex);
+                slot.ready = chunk;
+            }
+            changed.notify_all();
+        }
+    };
+    std::vector<std::jthread> threads;
+    for (std::size_t t = 0; t < finder_threads; ++t)
+        threads.emplace_back(work, t);
+
+    for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
+        ChunkMatches& slot = slots[chunk % chunk_slots];
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return slot.ready == chunk; });
+        }
+        const std::size_t start = chunk * chunk_size;
+        const std::size_t end = std::min(input.size(), start + chunk_size);
+        for (std::size_t p = start; p < end; ++p)
+            path.step(p, {slot.lengths[p - start], slot.distances[p - start]});
+        {
+            const std::lock_guard lock(mutex);
+            slot.free_for = chunk + chunk_slots;
+        }
+        changed.notify_all();
+    }
+}
 
 void shortest_parse(std::span<const std::uint8_t> input, Parse& parse)
 {
     const std::size_t n = input.size();
-    MatchFinder finder(input);
-    std::uint64_t cost[ring_size];
-    std::fill(std::begin(cost), std::end(cost), unreached);
-    cost[0] = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t here = cost[i % ring_size];
-        cost[i % ring_size] = unreached; // the slot now stands for i + 32
-        const std::uint64_t by_literal = here + mio0::literal_bits;
-        if (by_literal < cost[(i + 1) % ring_size]) {
-            cost[(i + 1) % ring_size] = by_literal;
-            parse.set_literal(i + 1, true);
-        }
-        const Match match = finder.find(static_cast<std::uint32_t>(i));
-        const std::uint64_t by_pair = here + mio0::pair_bits;
-        for (unsigned length = mio0::min_match; length <= match.length; ++length) {
-            std::uint64_t& target = cost[(i + length) % ring_size];
-            if (by_pair < target) {
-                target = by_pair;
-                parse.set_literal(i + length, false);
-                parse.words[i + length] = mio0::pair_word(length, match.distance);
-            }
-        }
+    PathBuilder path(parse);
+    if (n >= 2 * chunk_size && std::thread::hardware_concurrency() > 1) {
+        parse_in_pipeline(input, path);
+    } else {
+        MatchFinder finder(input);
+        for (std::size_t i = 0; i < n; ++i)
+            path.step(i, finder.find(static_cast<std::uint32_t>(i)));
     }
 
     // Walk back from the end, moving each chosen edge to the position just
@@ -68,7 +173,7 @@ void shortest_parse(std::span<const std::uint8_t> input, Parse& parse)
     // The forward pass then finds the token starting at s at s + 1.
     for (std::size_t p = n; p > 0;) {
         ++parse.tokens;
-        if (parse.is_literal(p)) {
+        if (parse.literal[p] != 0) {
             ++parse.literals;
             --p;
             continue;
@@ -76,7 +181,7 @@ void shortest_parse(std::span<const std::uint8_t> input, Parse& parse)
         ++parse.pairs;
         const std::size_t start = p - mio0::pair_length(parse.words[p]);
         parse.words[start + 1] = parse.words[p];
-        parse.set_literal(start + 1, false);
+        parse.literal[start + 1] = 0;
         p = start;
     }
 }
@@ -88,13 +193,17 @@ EncodeStatus encode_block(std::span<const std::uint8_t> input, ByteBuffer& block
     const std::size_t n = input.size();
     if (n > max_encode_input)
         return EncodeStatus::TooLarge;
+    ByteBuffer edges;
+    if (!edges.resize(3 * (n + 1)))
+        return EncodeStatus::OutOfMemory;
+    std::memset(edges.data(), 0, edges.size());
     Parse parse;
+    parse.words = reinterpret_cast<std::uint16_t*>(edges.data()); // malloc aligns for any type
+    parse.literal = edges.data() + 2 * (n + 1);
     try {
-        parse.words.resize(n + 1);
-        parse.literal.resize(n / 8 + 1);
         shortest_parse(input, parse);
     } catch (const std::exception&) {
-        return EncodeStatus::OutOfMemory;
+        return EncodeStatus::OutOfMemory; // the match finder's tables
     }
 
     const std::uint64_t layout_bytes = (parse.tokens + 31) / 32 * 4;
@@ -119,7 +228,7 @@ EncodeStatus encode_block(std::span<const std::uint8_t> input, ByteBuffer& block
 
     std::size_t token = 0;
     for (std::size_t s = 0; s < n; ++token) {
-        if (parse.is_literal(s + 1)) {
+        if (parse.literal[s + 1] != 0) {
             layout[token >> 3] = static_cast<std::uint8_t>(layout[token >> 3] | (0x80u >> (token & 7)));
             *literal_out++ = input[s];
             ++s;

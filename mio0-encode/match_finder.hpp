@@ -29,11 +29,18 @@ class MatchFinder {
 public:
     explicit MatchFinder(std::span<const std::uint8_t> data);
 
-    // Must be called once for each position, 0, 1, 2, ... in order.
+    // Must be called once for each position of a run of consecutive
+    // positions, in order. The run may start anywhere: matches are found
+    // among the positions of the run before `position`, so a run started
+    // 4096 positions early finds every match.
     Match find(std::uint32_t position);
+
+    // Forgets every position, to start a new run.
+    void reset();
 
 private:
     Match search_tail(std::uint32_t position) const;
+    Match insert(std::uint32_t position);
 
     std::span<const std::uint8_t> data_;
     unsigned hash_shift_;             // 32 - bits of the bucket index
