@@ -49,7 +49,7 @@ int run_swapper(int argc, char** argv)
     default:
         return fail("\nCould not read input file\n");
     }
-    if (job.swap_requested)
+    if (job.swap_requested) // a streaming job swaps as it writes
         swap_byte_pairs(job.data.data(), job.data.size());
 
     switch (write_result(job)) {
@@ -57,6 +57,8 @@ int run_swapper(int argc, char** argv)
         return 0;
     case write_open_failed:
         return fail("\nCould not open output file\n");
+    case write_read_failed:
+        return fail("\nCould not read input file\n");
     default:
         // When the data went to standard output, that is the stream that
         // failed: the message goes where it can still be seen.

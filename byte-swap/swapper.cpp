@@ -1,14 +1,65 @@
 #include "swapper.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "byte_pairs.hpp"
 #include "file_io.hpp"
+
+namespace {
+
+// Small enough to stay in the cache between the read, the swap and the
+// write; even, so that every piece starts on a pair boundary.
+constexpr std::size_t piece_size = std::size_t{256} << 10;
+static_assert(piece_size % 2 == 0);
+
+// True when `path` names the file open as fd (the same file, whatever the
+// path): writing it must wait until the input has been read whole.
+bool names_open_file(const std::string& path, int fd)
+{
+    struct stat named {};
+    struct stat open {};
+    return ::stat(path.c_str(), &named) == 0 && ::fstat(fd, &open) == 0 &&
+           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+std::uint8_t stream_result(SwapJob& job, OutputFile& output)
+{
+    ByteBuffer piece;
+    if (!piece.resize(piece_size))
+        return write_io_failed;
+    for (;;) {
+        const std::int64_t got = read_fully(job.input_fd, piece.data(), piece.size());
+        if (got < 0)
+            return write_read_failed;
+        const auto length = static_cast<std::size_t>(got);
+        if (job.swap_requested)
+            swap_byte_pairs(piece.data(), length);
+        if (!output.write(piece.data(), length))
+            return write_io_failed;
+        if (length < piece.size())
+            return write_ok; // read_fully stops short only at end of file
+    }
+}
+
+} // namespace
+
+SwapJob::~SwapJob()
+{
+    if (input_fd >= 0)
+        ::close(input_fd);
+}
 
 std::uint8_t read_input_file(SwapJob& job)
 {
     int fd = -1;
     if (open_input(job.input_path.c_str(), fd) != InputStatus::Ok)
         return read_open_failed;
+    if (!job.to_stdout && !names_open_file(job.output_path, fd)) {
+        job.streaming = true;
+        job.input_fd = fd;
+        return read_ok;
+    }
     const InputStatus status = read_to_end(fd, job.data);
     ::close(fd);
     switch (status) {
@@ -31,9 +82,15 @@ std::uint8_t write_result(SwapJob& job)
         output.attach_standard_output();
     else if (!output.open(job.output_path.c_str()))
         return write_open_failed;
-    const bool ok = output.write(job.data.data(), job.data.size()) && output.finish();
-    if (!ok)
+    std::uint8_t result = write_ok;
+    if (job.streaming)
+        result = stream_result(job, output);
+    else if (!output.write(job.data.data(), job.data.size()))
+        result = write_io_failed;
+    if (result == write_ok && !output.finish())
+        result = write_io_failed;
+    if (result != write_ok)
         output.discard();
     job.data.release();
-    return ok ? write_ok : write_io_failed;
+    return result;
 }
