@@ -86,6 +86,9 @@ run "$SWAP" /proc/self/mem -v out.unread
 expect_status 1
 expect_stdout $'\nCould not read input file\n'
 expect_absent out.unread
+run "$SWAP" /proc/self/mem -v
+expect_status 1
+expect_stdout $'\nCould not read input file\n'
 
 begin "an output that cannot be opened"
 run "$SWAP" five -v no/such/dir/out
