@@ -183,9 +183,8 @@ InputStatus FileBytes::load(const char* path)
     const std::int64_t size = regular_file_size(fd);
     void* mapping = MAP_FAILED;
     if (size > 0 && static_cast<std::uint64_t>(size) <= SIZE_MAX)
-        mapping = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        mapping = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
     if (mapping != MAP_FAILED) {
-        (void)::madvise(mapping, static_cast<std::size_t>(size), MADV_SEQUENTIAL);
         mapping_ = mapping;
         data_ = static_cast<const std::uint8_t*>(mapping);
         size_ = static_cast<std::size_t>(size);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "block_reader.hpp"
+#include "file_io.hpp"
 
 struct FoundBlock {
     std::uint64_t offset = 0;
@@ -21,9 +22,20 @@ struct FoundBlock {
 // costs at most one pass over its own layout bits.
 DecodeStatus check_block(std::span<const std::uint8_t> file, std::uint64_t offset, FoundBlock& found);
 
+// The same check on the bytes of a block alone: `bytes` starts at the
+// block and holds its header and body, or all of the `available` bytes
+// that the file holds from the block's offset on when they are fewer.
+// Leaves found.offset as it is.
+DecodeStatus check_block_bytes(std::span<const std::uint8_t> bytes, std::uint64_t available, FoundBlock& found);
+
 // Every offset that the decoder can take (below 2^32) at which a block in
 // either storage decodes, in increasing order. Blocks may overlap.
 std::vector<FoundBlock> find_blocks(std::span<const std::uint8_t> file);
+
+// The listing of the file at `path`: find_blocks over its content, read
+// through the descriptor piece by piece, without holding the file. A pipe
+// is read whole first. OpenFailed when the file cannot be opened or read.
+DecodeStatus list_blocks(const char* path, std::vector<FoundBlock>& blocks);
 
 // The listing: a header line, then one tab-separated line per block.
 std::string format_listing(const std::vector<FoundBlock>& blocks);

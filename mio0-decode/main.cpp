@@ -39,17 +39,9 @@ int fail(const char* message)
 
 int run_listing(const char* path, const char* destination)
 {
-    FileBytes file;
-    switch (file.load(path)) {
-    case InputStatus::Ok:
-        break;
-    case InputStatus::OutOfMemory:
-        return fail(message_for(DecodeStatus::OutOfMemory));
-    case InputStatus::OpenFailed:
-    case InputStatus::ReadFailed:
-        return fail(message_for(DecodeStatus::OpenFailed));
-    }
-    const std::vector<FoundBlock> blocks = find_blocks({file.data(), file.size()});
+    std::vector<FoundBlock> blocks;
+    if (const DecodeStatus status = list_blocks(path, blocks); status != DecodeStatus::Ok)
+        return fail(message_for(status));
     if (blocks.empty())
         return fail(message_for(DecodeStatus::NotMio0));
     const std::string listing = format_listing(blocks);

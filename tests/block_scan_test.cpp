@@ -144,3 +144,43 @@ TEST(FormatListing, HeaderLineThenTabSeparatedColumns)
 }
 
 } // namespace
+
+#include "test_files.hpp"
+
+namespace {
+
+// The listing of a file on disk is read in 64 KiB pieces: blocks whose
+// magic, header or body crosses a piece boundary are found all the same.
+TEST(ListBlocks, ReadsTheFileInPiecesAndFindsWhatFindBlocksFinds)
+{
+    const Bytes block = sample.bytes();
+    const Bytes swapped = sample.swapped_bytes();
+    Bytes file(4 * 65536 + 500, 'x');
+    const std::size_t offsets[] = {0, 65536 - 2, 2 * 65536 - 10, 2 * 65536 + 30, 3 * 65536 - 20,
+                                   file.size() - block.size()};
+    for (std::size_t k = 0; k < std::size(offsets); ++k) {
+        const Bytes& stored = k % 2 ? swapped : block;
+        std::copy(stored.begin(), stored.end(), file.begin() + static_cast<long>(offsets[k]));
+    }
+    // A bogus header across a boundary whose claimed body runs past the end.
+    const Bytes bogus = {'M', 'I', 'O', '0', 0, 0, 0, 9, 0, 0, 0, 20, 0x7F, 0, 0, 0};
+    std::copy(bogus.begin(), bogus.end(), file.begin() + 4 * 65536 - 7);
+
+    ScratchDir dir;
+    const std::string path = dir.file("blocks");
+    write_file(path, file);
+    std::vector<FoundBlock> listed;
+    ASSERT_EQ(list_blocks(path.c_str(), listed), DecodeStatus::Ok);
+    EXPECT_EQ(offsets_of(listed), std::vector<std::uint64_t>(std::begin(offsets), std::end(offsets)));
+    EXPECT_EQ(offsets_of(listed), offsets_of(find_blocks(file)));
+    const std::vector<FoundBlock> expected = find_blocks(file);
+    for (std::size_t k = 0; k < listed.size() && k < expected.size(); ++k) {
+        EXPECT_EQ(listed[k].swapped, expected[k].swapped);
+        EXPECT_EQ(listed[k].stored_length, expected[k].stored_length);
+    }
+
+    std::vector<FoundBlock> none;
+    EXPECT_EQ(list_blocks(dir.file("missing").c_str(), none), DecodeStatus::OpenFailed);
+}
+
+} // namespace
