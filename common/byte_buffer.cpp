@@ -58,6 +58,18 @@ bool ByteBuffer::resize(std::size_t size)
     return true;
 }
 
+bool ByteBuffer::assign_zeros(std::size_t size)
+{
+    void* zeros = std::calloc(size == 0 ? 1 : size, 1);
+    if (zeros == nullptr)
+        return false;
+    release();
+    bytes_ = static_cast<std::uint8_t*>(zeros);
+    size_ = size;
+    advise_huge_pages(bytes_, size_);
+    return true;
+}
+
 void ByteBuffer::release()
 {
     std::free(bytes_);

@@ -18,6 +18,9 @@ public:
 
     // Changes the size to `size` bytes, keeping the first min(old, new).
     [[nodiscard]] bool resize(std::size_t size);
+    // Replaces the content with `size` zero bytes. Fresh pages from the
+    // kernel are zero already, so a large buffer costs no pass to clear it.
+    [[nodiscard]] bool assign_zeros(std::size_t size);
     void release();
 
     std::uint8_t* data() { return bytes_; }

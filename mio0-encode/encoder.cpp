@@ -194,9 +194,8 @@ EncodeStatus encode_block(std::span<const std::uint8_t> input, ByteBuffer& block
     if (n > max_encode_input)
         return EncodeStatus::TooLarge;
     ByteBuffer edges;
-    if (!edges.resize(3 * (n + 1)))
+    if (!edges.assign_zeros(3 * (n + 1)))
         return EncodeStatus::OutOfMemory;
-    std::memset(edges.data(), 0, edges.size());
     Parse parse;
     parse.words = reinterpret_cast<std::uint16_t*>(edges.data()); // malloc aligns for any type
     parse.literal = edges.data() + 2 * (n + 1);
