@@ -256,7 +256,13 @@ bool pread_exactly(int fd, std::uint8_t* bytes, std::size_t length, std::uint64_
     BlockHeader header;
     if (check_header(bytes, header) != DecodeStatus::Ok || available - mio0::header_size < header.body_length())
         return DecodeStatus::Ok;
-    const std::size_t needed = mio0::header_size + header.body_length();
+    // Only the layout bits and the pairs that the flags can reach are read:
+    // a bogus header claiming a vast pairs region costs no more than its
+    // layout. One byte more for the partner of a pair-swapped last byte.
+    const std::uint64_t reachable_pairs = std::min(header.pair_count(), header.flag_count());
+    const auto needed = static_cast<std::size_t>(std::min<std::uint64_t>(
+        mio0::header_size + std::uint64_t{header.body_length()},
+        mio0::header_size + std::uint64_t{header.layout_length()} + 2 * reachable_pairs + 1));
     if (held.size() < needed) {
         if (!scratch.resize(needed))
             return DecodeStatus::OutOfMemory;

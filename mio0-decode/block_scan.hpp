@@ -23,8 +23,10 @@ struct FoundBlock {
 DecodeStatus check_block(std::span<const std::uint8_t> file, std::uint64_t offset, FoundBlock& found);
 
 // The same check on the bytes of a block alone: `bytes` starts at the
-// block and holds its header and body, or all of the `available` bytes
-// that the file holds from the block's offset on when they are fewer.
+// block and holds its header, its layout bits and the pairs its flags can
+// reach (min(pairs, flags) of them, and one byte more), or its whole body
+// if that is shorter, or all of the `available` bytes that the file holds
+// from the block's offset on when they are fewer.
 // Leaves found.offset as it is.
 DecodeStatus check_block_bytes(std::span<const std::uint8_t> bytes, std::uint64_t available, FoundBlock& found);
 

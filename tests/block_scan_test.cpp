@@ -166,12 +166,22 @@ TEST(ListBlocks, ReadsTheFileInPiecesAndFindsWhatFindBlocksFinds)
     const Bytes bogus = {'M', 'I', 'O', '0', 0, 0, 0, 9, 0, 0, 0, 20, 0x7F, 0, 0, 0};
     std::copy(bogus.begin(), bogus.end(), file.begin() + 4 * 65536 - 7);
 
+    // A block whose header claims a pairs region of 120000 bytes that its
+    // flags never reach: one literal, D = 1.
+    const std::size_t vast = 2 * 65536 + 100;
+    TestBlock claim = make_block("1", {}, {}, 1);
+    claim.literals_offset = 17 + 120000;
+    const Bytes claim_bytes = claim.bytes();
+    std::copy(claim_bytes.begin(), claim_bytes.begin() + 17, file.begin() + static_cast<long>(vast));
+
     ScratchDir dir;
     const std::string path = dir.file("blocks");
     write_file(path, file);
     std::vector<FoundBlock> listed;
     ASSERT_EQ(list_blocks(path.c_str(), listed), DecodeStatus::Ok);
-    EXPECT_EQ(offsets_of(listed), std::vector<std::uint64_t>(std::begin(offsets), std::end(offsets)));
+    std::vector<std::uint64_t> expected_offsets(std::begin(offsets), std::end(offsets));
+    expected_offsets.insert(expected_offsets.begin() + 4, vast);
+    EXPECT_EQ(offsets_of(listed), expected_offsets);
     EXPECT_EQ(offsets_of(listed), offsets_of(find_blocks(file)));
     const std::vector<FoundBlock> expected = find_blocks(file);
     for (std::size_t k = 0; k < listed.size() && k < expected.size(); ++k) {
