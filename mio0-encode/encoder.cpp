@@ -53,11 +53,18 @@ public:
             cost_[(i + 1) % ring_size] = by_literal;
             literal_[i + 1] = 1;
         }
+        // The cost of i + 1 is final now. A match of length m at i goes on at
+        // i + 1 for at least m - 1 bytes, so when i + 1 costs no more than i,
+        // its pairs reach every position from i + 4 on at least as cheaply:
+        // of the pairs from i only the one of length 3 can still win.
+        const unsigned longest = here >= cost_[(i + 1) % ring_size]
+                                     ? std::min(match.length, mio0::min_match)
+                                     : match.length;
         const std::uint64_t by_pair = here + mio0::pair_bits;
         // Written without branches: whether a pair improves a position is
         // as good as random, and a mispredicted branch costs more than the
         // three selects.
-        for (unsigned length = mio0::min_match; length <= match.length; ++length) {
+        for (unsigned length = mio0::min_match; length <= longest; ++length) {
             std::uint64_t& target = cost_[(i + length) % ring_size];
             const bool better = by_pair < target;
             target = better ? by_pair : target;
