@@ -107,36 +107,44 @@ Match MatchFinder::insert(std::uint32_t position)
     std::uint32_t candidate = head;
     head = position;
 
-    // link[1]: where the next node that sorts before cur is hung; link[0]:
+    // smaller: where the next node that sorts before cur is hung; larger:
     // likewise for nodes that sort after it. Every node left in the subtree
-    // being walked shares min(known[0], known[1]) bytes with cur, so
-    // comparisons start there. Indexing by the comparison instead of
-    // branching on it keeps the walk free of unpredictable branches.
+    // being walked shares min(smaller_length, larger_length) bytes with cur,
+    // so comparisons start there. The side a node goes to is chosen by
+    // selects on values held in registers: a branch on the comparison would
+    // be mispredicted half the time, and an array of the two links indexed
+    // by it makes every step wait for the store of the one before.
     std::uint32_t* const slot = &tree_[2 * (position & slot_mask_)];
-    std::uint32_t* link[2] = {slot + 1, slot};
-    unsigned known[2] = {0, 0};
+    std::uint32_t* smaller = slot;
+    std::uint32_t* larger = slot + 1;
+    unsigned smaller_length = 0;
+    unsigned larger_length = 0;
     Match best;
     for (;;) {
         if (candidate == none || position - candidate > mio0::max_distance) {
-            *link[0] = none;
-            *link[1] = none;
+            *smaller = none;
+            *larger = none;
             break;
         }
         std::uint32_t* const node = &tree_[2 * (candidate & slot_mask_)];
         const std::uint8_t* const old = data_.data() + candidate;
-        const unsigned length = common_prefix(old, cur, std::min(known[0], known[1]));
-        if (length > best.length)
-            best = {length, position - candidate};
+        const unsigned length = common_prefix(old, cur, std::min(smaller_length, larger_length));
+        const bool longer = length > best.length;
+        best.distance = longer ? position - candidate : best.distance;
+        best.length = longer ? length : best.length;
         if (length == mio0::max_match) {
-            *link[1] = node[0];
-            *link[0] = node[1];
+            *smaller = node[0];
+            *larger = node[1];
             break;
         }
-        const unsigned before = old[length] < cur[length] ? 1 : 0;
-        *link[before] = candidate;
-        link[before] = &node[before];
-        known[before] = length;
-        candidate = node[before];
+        const bool before = old[length] < cur[length];
+        *(before ? smaller : larger) = candidate;
+        std::uint32_t* const child = node + (before ? 1 : 0);
+        smaller = before ? child : smaller;
+        larger = before ? larger : child;
+        smaller_length = before ? length : smaller_length;
+        larger_length = before ? larger_length : length;
+        candidate = *child;
     }
     return best.length >= mio0::min_match ? best : Match{};
 }
