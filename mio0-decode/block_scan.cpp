@@ -9,6 +9,7 @@
 #include <immintrin.h>
 #endif
 
+#include "file_io.hpp"
 #include "mio0_format.hpp"
 
 #include <cerrno>

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "block_reader.hpp"
-#include "file_io.hpp"
 
 struct FoundBlock {
     std::uint64_t offset = 0;
