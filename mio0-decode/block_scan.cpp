@@ -114,16 +114,7 @@ DecodeStatus check_block_bytes(std::span<const std::uint8_t> bytes, std::uint64_
 
 namespace {
 
-// Offsets where "MIO0" or "IM0O" starts within the first `length` bytes of
-// `bytes`, in increasing order, each passed to `visit` (which returns false
-// to stop). `bytes` holds at least 3 more bytes where the input has them
-// (`size` in all), so a magic that begins near the end is still seen whole.
-// Both magics begin with the pair "MI" or "IM", which is rare in most data,
-// so many positions at a time are screened for those two bytes and only the
-// survivors compared in full.
-template <typename Visit>
-void scan_magics(const std::uint8_t* bytes, std::size_t length, std::size_t size, Visit&& visit);
-
+// A hit of the screen below: true to go on, false once `visit` asked to stop.
 template <typename Visit>
 bool visit_hits(const std::uint8_t* bytes, std::size_t size, std::size_t at, std::uint64_t hits, Visit& visit)
 {
@@ -189,6 +180,13 @@ template <typename Visit>
 }
 #endif
 
+// Offsets where "MIO0" or "IM0O" starts within the first `length` bytes of
+// `bytes`, in increasing order, each passed to `visit` (which returns false
+// to stop). `bytes` holds at least 3 more bytes where the input has them
+// (`size` in all), so a magic that begins near the end is still seen whole.
+// Both magics begin with the pair "MI" or "IM", which is rare in most data,
+// so many positions at a time are screened for those two bytes and only the
+// survivors compared in full.
 template <typename Visit>
 void scan_magics(const std::uint8_t* bytes, std::size_t length, std::size_t size, Visit&& visit)
 {

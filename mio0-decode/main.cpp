@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <span>
 
 #include "block_reader.hpp"
 #include "block_scan.hpp"

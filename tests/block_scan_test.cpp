@@ -6,6 +6,7 @@
 #include "block_scan.hpp"
 #include "block_writer.hpp"
 #include "decompress.hpp"
+#include "test_files.hpp"
 
 namespace {
 
@@ -144,8 +145,6 @@ TEST(FormatListing, HeaderLineThenTabSeparatedColumns)
 }
 
 } // namespace
-
-#include "test_files.hpp"
 
 namespace {
 
