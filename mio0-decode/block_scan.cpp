@@ -114,7 +114,8 @@ DecodeStatus check_block_bytes(std::span<const std::uint8_t> bytes, std::uint64_
 
 namespace {
 
-// A hit of the screen below: true to go on, false once `visit` asked to stop.
+// Passes each position at + k whose bit k is set in `hits` and that starts a
+// magic to `visit`; false once `visit` has asked to stop.
 template <typename Visit>
 bool visit_hits(const std::uint8_t* bytes, std::size_t size, std::size_t at, std::uint64_t hits, Visit& visit)
 {
