@@ -1,11 +1,13 @@
 #include "encoder.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <thread>
 #include <exception>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "match_finder.hpp"
@@ -13,50 +15,112 @@
 
 namespace {
 
+// Where the tokens of the parse go, in order: one flag per token in the
+// layout region, pair words and literal bytes each in their own stream.
+// Each stream is sized for the most it can get from n input bytes.
+class TokenStreams {
+public:
+    TokenStreams(std::uint8_t* layout, std::uint8_t* pairs, std::uint8_t* literals)
+        : layout_(layout), pairs_(pairs), literals_(literals)
+    {
+    }
+
+    void literal(std::uint8_t byte)
+    {
+        flags_ |= std::uint32_t{1} << (31 - flag_count_);
+        *literals_++ = byte;
+        ++literal_count_;
+        next_flag();
+    }
+
+    void pair(std::uint16_t word)
+    {
+        *pairs_++ = static_cast<std::uint8_t>(word >> 8);
+        *pairs_++ = static_cast<std::uint8_t>(word);
+        ++pair_count_;
+        next_flag();
+    }
+
+    // Writes the last flags, padded with zero bits to a whole 32-bit word.
+    void finish()
+    {
+        if (flag_count_ != 0)
+            mio0::write_be32(layout_, flags_);
+    }
+
+    std::uint64_t tokens() const { return pair_count_ + literal_count_; }
+    std::uint64_t pairs() const { return pair_count_; }
+    std::uint64_t literals() const { return literal_count_; }
+
+private:
+    void next_flag()
+    {
+        if (++flag_count_ == 32) {
+            mio0::write_be32(layout_, flags_);
+            layout_ += 4;
+            flags_ = 0;
+            flag_count_ = 0;
+        }
+    }
+
+    std::uint8_t* layout_;
+    std::uint8_t* pairs_;
+    std::uint8_t* literals_;
+    std::uint32_t flags_ = 0;
+    unsigned flag_count_ = 0;
+    std::uint64_t pair_count_ = 0;
+    std::uint64_t literal_count_ = 0;
+};
+
 // The parse is a shortest path over positions 0..n: a literal leads from p
 // to p + 1, a match of length m found at p leads to p + len for every len
 // from 3 to m (a prefix of a match is a match at the same distance).
 // Relaxing edges in position order needs the costs of the next 18
-// positions only, kept in a ring; the chosen edge into each position is
-// kept whole, as the pair word it would be written as.
+// positions only, kept in a ring.
+//
+// The chosen edge into each position is kept, as the pair word it would be
+// written as, only until the path through it is known: every edge is at
+// most 18 bytes long, so the path to the end passes through one of any 18
+// consecutive final positions, and where the back chains of the newest 18
+// meet, the path up to that point is settled whatever comes later.
+//
+// Of two edges that reach a position at equal cost, the one from the later
+// position is kept. Then the chains of a run of equal bytes all pass
+// through the ends of its 18-byte pairs and meet within a token or two;
+// kept the other way, they run side by side, 18 bytes apart, through the
+// whole run. On real data they meet within a few tokens, so the kept edges
+// fit in a small ring that stays in cache. Inputs whose chains stay apart
+// for long make the ring grow, to at most one entry a position.
 constexpr std::size_t ring_size = 32;
 static_assert(ring_size > mio0::max_match);
 constexpr std::uint64_t unreached = std::numeric_limits<std::uint64_t>::max();
 
-// Per position p of 0..n: the edge chosen into p. Held in ByteBuffers, which
-// a large input gets backed by huge pages: these arrays are 3 bytes a
-// position, and faulting them in 4 KiB pages costs more than filling them.
-struct Parse {
-    std::uint16_t* words = nullptr;  // [p]: pair word of the edge into p
-    std::uint8_t* literal = nullptr; // [p]: 1 when the edge into p is a literal
-    std::uint64_t tokens = 0;
-    std::uint64_t pairs = 0;
-    std::uint64_t literals = 0;
-};
-
-// One step of the shortest path: relaxes the edges out of position i,
-// whose cost is final once every earlier position has been stepped.
 class PathBuilder {
 public:
-    explicit PathBuilder(Parse& parse) : words_(parse.words), literal_(parse.literal)
+    PathBuilder(std::span<const std::uint8_t> input, TokenStreams& out, std::size_t settle_span)
+        : input_(input), out_(out), settle_span_(std::max(settle_span, min_settle_span))
     {
         std::fill(std::begin(cost_), std::end(cost_), unreached);
         cost_[0] = 0;
+        resize_edges(std::bit_ceil(settle_span_ + 2 * ring_size));
     }
 
+    // Relaxes the edges out of position i, whose cost is final once every
+    // earlier position has been stepped.
     void step(std::size_t i, Match match)
     {
         const std::uint64_t here = cost_[i % ring_size];
         cost_[i % ring_size] = unreached; // the slot now stands for i + 32
         const std::uint64_t by_literal = here + mio0::literal_bits;
-        if (by_literal < cost_[(i + 1) % ring_size]) {
+        if (by_literal <= cost_[(i + 1) % ring_size]) {
             cost_[(i + 1) % ring_size] = by_literal;
-            literal_[i + 1] = 1;
+            literal_[(i + 1) & edge_mask_] = 1;
         }
         // The cost of i + 1 is final now. A match of length m at i goes on at
         // i + 1 for at least m - 1 bytes, so when i + 1 costs no more than i,
-        // its pairs reach every position from i + 4 on at least as cheaply:
-        // of the pairs from i only the one of length 3 can still win.
+        // its pairs reach every position from i + 4 on at least as cheaply,
+        // and win ties as the later ones: of the pairs from i only the one
+        // of length 3 can still be kept.
         const unsigned longest = here >= cost_[(i + 1) % ring_size]
                                      ? std::min(match.length, mio0::min_match)
                                      : match.length;
@@ -66,18 +130,118 @@ public:
         // three selects.
         for (unsigned length = mio0::min_match; length <= longest; ++length) {
             std::uint64_t& target = cost_[(i + length) % ring_size];
-            const bool better = by_pair < target;
+            const bool better = by_pair <= target;
             target = better ? by_pair : target;
+            const std::size_t slot = (i + length) & edge_mask_;
             const std::uint16_t word = mio0::pair_word(length, match.distance);
-            words_[i + length] = better ? word : words_[i + length];
-            literal_[i + length] = better ? std::uint8_t{0} : literal_[i + length];
+            words_[slot] = better ? word : words_[slot];
+            literal_[slot] = better ? std::uint8_t{0} : literal_[slot];
         }
+        if (i + 1 - settled_ >= settle_span_)
+            settle(i + 1);
+    }
+
+    // Emits the rest of the path, once every position before n is stepped.
+    void finish(std::size_t n)
+    {
+        emit_path(n);
+        out_.finish();
     }
 
 private:
+    // Positions 0..frontier are final. Finds where the back chains of the
+    // newest 18 meet and emits the path up to there.
+    void settle(std::size_t frontier)
+    {
+        // Bit j of `chains` stands for position p - j, and is set while some
+        // chain's next node is there. Taking p's edge moves its bit to the
+        // start of that edge. Every chain passes through `settled_`, so the
+        // walk stops there at the latest.
+        std::uint64_t chains = (std::uint64_t{1} << mio0::max_match) - 1;
+        std::size_t p = frontier;
+        while (std::popcount(chains) > 1) {
+            if ((chains & 1) != 0)
+                chains |= std::uint64_t{1} << edge_length(p);
+            chains >>= 1;
+            --p;
+        }
+        const std::size_t meet = p - static_cast<std::size_t>(std::countr_zero(chains));
+        emit_path(meet);
+
+        // The positions after `meet` stay kept. When they are many, settle
+        // less often, so that the walks above cost at most twice the
+        // positions stepped between them.
+        const std::size_t kept = frontier - meet;
+        if (2 * kept > settle_span_) {
+            settle_span_ = 2 * kept;
+            if (settle_span_ + 2 * ring_size > edge_mask_ + 1)
+                resize_edges(std::bit_ceil(settle_span_ + 2 * ring_size), frontier + mio0::max_match - 1);
+        }
+    }
+
+    // Emits the tokens of the path from `settled_` to `end`, a position
+    // the path is known to pass through.
+    void emit_path(std::size_t end)
+    {
+        // Walk back from `end`, moving each chosen edge to the position just
+        // after its start: for a literal that is where it already is, and
+        // for a pair it is inside the pair's span, which the walk never
+        // visits again. The forward pass then finds the token starting at s
+        // at s + 1.
+        for (std::size_t p = end; p > settled_;) {
+            if (literal_[p & edge_mask_] != 0) {
+                --p;
+                continue;
+            }
+            const std::uint16_t word = words_[p & edge_mask_];
+            p -= mio0::pair_length(word);
+            words_[(p + 1) & edge_mask_] = word;
+            literal_[(p + 1) & edge_mask_] = 0;
+        }
+        for (std::size_t s = settled_; s < end;) {
+            const std::size_t slot = (s + 1) & edge_mask_;
+            if (literal_[slot] != 0) {
+                out_.literal(input_[s]);
+                ++s;
+            } else {
+                out_.pair(words_[slot]);
+                s += mio0::pair_length(words_[slot]);
+            }
+        }
+        settled_ = end;
+    }
+
+    unsigned edge_length(std::size_t p) const
+    {
+        return literal_[p & edge_mask_] != 0 ? 1 : mio0::pair_length(words_[p & edge_mask_]);
+    }
+
+    // Moves the kept edges, positions settled_..last, to rings of `slots`.
+    void resize_edges(std::size_t slots, std::size_t last = 0)
+    {
+        std::vector<std::uint16_t> words(slots);
+        std::vector<std::uint8_t> literal(slots);
+        const std::size_t mask = slots - 1;
+        for (std::size_t p = settled_; p <= last && !words_.empty(); ++p) {
+            words[p & mask] = words_[p & edge_mask_];
+            literal[p & mask] = literal_[p & edge_mask_];
+        }
+        words_ = std::move(words);
+        literal_ = std::move(literal);
+        edge_mask_ = mask;
+    }
+
+    // The walk in settle() starts from 18 positions after `settled_`.
+    static constexpr std::size_t min_settle_span = mio0::max_match;
+
+    std::span<const std::uint8_t> input_;
+    TokenStreams& out_;
     std::uint64_t cost_[ring_size];
-    std::uint16_t* words_;
-    std::uint8_t* literal_;
+    std::vector<std::uint16_t> words_; // [p & edge_mask_]: pair word of the edge into p
+    std::vector<std::uint8_t> literal_; // [p & edge_mask_]: 1 when the edge into p is a literal
+    std::size_t edge_mask_ = 0;
+    std::size_t settled_ = 0;  // the path up to here is emitted
+    std::size_t settle_span_;  // positions stepped after settled_ before settling again
 };
 
 // Large inputs are parsed in a pipeline: two threads find the matches of
@@ -162,10 +326,9 @@ void parse_in_pipeline(std::span<const std::uint8_t> input, PathBuilder& path)
     }
 }
 
-void shortest_parse(std::span<const std::uint8_t> input, Parse& parse)
+void shortest_parse(std::span<const std::uint8_t> input, PathBuilder& path)
 {
     const std::size_t n = input.size();
-    PathBuilder path(parse);
     if (n >= 2 * chunk_size && std::thread::hardware_concurrency() > 1) {
         parse_in_pipeline(input, path);
     } else {
@@ -173,77 +336,52 @@ void shortest_parse(std::span<const std::uint8_t> input, Parse& parse)
         for (std::size_t i = 0; i < n; ++i)
             path.step(i, finder.find(static_cast<std::uint32_t>(i)));
     }
-
-    // Walk back from the end, moving each chosen edge to the position just
-    // after its start: for a literal that is where it already is, and for a
-    // pair it is inside the pair's span, which the walk never visits again.
-    // The forward pass then finds the token starting at s at s + 1.
-    for (std::size_t p = n; p > 0;) {
-        ++parse.tokens;
-        if (parse.literal[p] != 0) {
-            ++parse.literals;
-            --p;
-            continue;
-        }
-        ++parse.pairs;
-        const std::size_t start = p - mio0::pair_length(parse.words[p]);
-        parse.words[start + 1] = parse.words[p];
-        parse.literal[start + 1] = 0;
-        p = start;
-    }
+    path.finish(n);
 }
 
 } // namespace
 
-EncodeStatus encode_block(std::span<const std::uint8_t> input, ByteBuffer& block)
+EncodeStatus encode_block(std::span<const std::uint8_t> input, ByteBuffer& block, std::size_t settle_span)
 {
     const std::size_t n = input.size();
     if (n > max_encode_input)
         return EncodeStatus::TooLarge;
-    ByteBuffer edges;
-    if (!edges.assign_zeros(3 * (n + 1)))
+
+    // The block is built with room for the most flags and pairs n bytes can
+    // give, the literals beside it; the pairs and literals are moved next to
+    // the layout once its size is known. Pages that are never written cost
+    // no memory.
+    const std::size_t layout_room = (n + 31) / 32 * 4;
+    const std::size_t pairs_room = n / mio0::min_match * 2;
+    const std::size_t pairs_at = mio0::header_size + layout_room;
+    ByteBuffer literals;
+    if (!block.resize(pairs_at + pairs_room) || !literals.resize(n))
         return EncodeStatus::OutOfMemory;
-    Parse parse;
-    parse.words = reinterpret_cast<std::uint16_t*>(edges.data()); // malloc aligns for any type
-    parse.literal = edges.data() + 2 * (n + 1);
+    TokenStreams tokens(block.data() + mio0::header_size, block.data() + pairs_at, literals.data());
     try {
-        shortest_parse(input, parse);
+        PathBuilder path(input, tokens, settle_span);
+        shortest_parse(input, path);
     } catch (const std::exception&) {
-        return EncodeStatus::OutOfMemory; // the match finder's tables
+        return EncodeStatus::OutOfMemory; // the match finder's tables, the kept edges
     }
 
-    const std::uint64_t layout_bytes = (parse.tokens + 31) / 32 * 4;
+    const std::uint64_t layout_bytes = (tokens.tokens() + 31) / 32 * 4;
     if (layout_bytes > mio0::max_layout_bytes)
         return EncodeStatus::TooLarge;
     const std::uint64_t pairs_offset = mio0::header_size + layout_bytes;
-    const std::uint64_t literals_offset = pairs_offset + 2 * parse.pairs;
+    const std::uint64_t literals_offset = pairs_offset + 2 * tokens.pairs();
     if (literals_offset > 0xFFFFFFFFu)
         return EncodeStatus::TooLarge;
-    if (!block.resize(static_cast<std::size_t>(literals_offset + parse.literals)))
+    std::memmove(block.data() + pairs_offset, block.data() + pairs_at, static_cast<std::size_t>(2 * tokens.pairs()));
+    if (!block.resize(static_cast<std::size_t>(literals_offset + tokens.literals())))
         return EncodeStatus::OutOfMemory;
+    if (tokens.literals() != 0)
+        std::memcpy(block.data() + literals_offset, literals.data(), static_cast<std::size_t>(tokens.literals()));
 
     std::uint8_t* const out = block.data();
     std::memcpy(out, mio0::magic.data(), mio0::magic.size());
     mio0::write_be32(out + 4, static_cast<std::uint32_t>(n));
     mio0::write_be32(out + 8, static_cast<std::uint32_t>(pairs_offset));
     mio0::write_be32(out + 12, static_cast<std::uint32_t>(literals_offset));
-    std::uint8_t* const layout = out + mio0::header_size;
-    std::memset(layout, 0, static_cast<std::size_t>(layout_bytes));
-    std::uint8_t* pair_out = out + pairs_offset;
-    std::uint8_t* literal_out = out + literals_offset;
-
-    std::size_t token = 0;
-    for (std::size_t s = 0; s < n; ++token) {
-        if (parse.literal[s + 1] != 0) {
-            layout[token >> 3] = static_cast<std::uint8_t>(layout[token >> 3] | (0x80u >> (token & 7)));
-            *literal_out++ = input[s];
-            ++s;
-        } else {
-            const std::uint16_t word = parse.words[s + 1];
-            *pair_out++ = static_cast<std::uint8_t>(word >> 8);
-            *pair_out++ = static_cast<std::uint8_t>(word);
-            s += mio0::pair_length(word);
-        }
-    }
     return EncodeStatus::Ok;
 }
