@@ -10,6 +10,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "match_finder.hpp"
 #include "mio0_format.hpp"
 
@@ -75,73 +79,183 @@ private:
 // The parse is a shortest path over positions 0..n: a literal leads from p
 // to p + 1, a match of length m found at p leads to p + len for every len
 // from 3 to m (a prefix of a match is a match at the same distance).
-// Relaxing edges in position order needs the costs of the next 18
-// positions only, kept in a ring.
+// Relaxing edges in position order needs only the costs of the next 18
+// positions. Of two edges that reach a position at equal cost, the one
+// from the later position is kept.
 //
-// The chosen edge into each position is kept, as the pair word it would be
-// written as, only until the path through it is known: every edge is at
-// most 18 bytes long, so the path to the end passes through one of any 18
-// consecutive final positions, and where the back chains of the newest 18
-// meet, the path up to that point is settled whatever comes later.
-//
-// Of two edges that reach a position at equal cost, the one from the later
-// position is kept. Then the chains of a run of equal bytes all pass
-// through the ends of its 18-byte pairs and meet within a token or two;
-// kept the other way, they run side by side, 18 bytes apart, through the
-// whole run. On real data they meet within a few tokens, so the kept edges
-// fit in a small ring that stays in cache. Inputs whose chains stay apart
-// for long make the ring grow, to at most one entry a position.
-constexpr std::size_t ring_size = 32;
-static_assert(ring_size > mio0::max_match);
-constexpr std::uint64_t unreached = std::numeric_limits<std::uint64_t>::max();
+// The chosen edge into each position is kept only until the path through it
+// is known: every edge is at most 18 bytes long, so the path to the end
+// passes through one of any 18 consecutive final positions, and where the
+// back chains of the newest 18 meet, the path up to that point is settled
+// whatever comes later. With ties kept as above, the chains of a run of
+// equal bytes all pass through the ends of its 18-byte pairs and meet
+// within a token or two (kept the other way, they would run side by side,
+// 18 bytes apart, through the whole run). On real data they meet within a
+// few tokens, so the kept edges are few and stay in cache. Inputs whose
+// chains stay apart for long make them grow, to at most one entry a
+// position.
 
-class PathBuilder {
+// Eight 16-bit lanes, one SSE2 register on x86-64.
+using Lanes = std::uint16_t __attribute__((vector_size(16)));
+using LaneMask = std::int16_t __attribute__((vector_size(16)));
+
+// Lanes 1 to 8 of low and high taken together: a window moved on by one
+// lane. Compilers build a general shuffle of two SSE2 registers lane by
+// lane, so the two byte shifts it comes down to are spelled out.
+inline Lanes shift_in(Lanes low, Lanes high)
+{
+#if defined(__SSE2__)
+    const __m128i moved = _mm_or_si128(_mm_srli_si128(std::bit_cast<__m128i>(low), 2),
+                                       _mm_slli_si128(std::bit_cast<__m128i>(high), 14));
+    return std::bit_cast<Lanes>(moved);
+#else
+    return __builtin_shufflevector(low, high, 1, 2, 3, 4, 5, 6, 7, 8);
+#endif
+}
+
+inline Lanes select(LaneMask take, Lanes taken, Lanes kept)
+{
+    const auto mask = std::bit_cast<Lanes>(take);
+    return (taken & mask) | (kept & ~mask);
+}
+
+// The window of a step at position i covers positions i to i + 23 in three
+// registers: lane j of register k stands for i + 8k + j, reached from i by
+// an edge of length 8k + j.
+constexpr std::size_t window_registers = 3;
+constexpr Lanes edge_lengths[window_registers] = {
+    {0, 1, 2, 3, 4, 5, 6, 7}, {8, 9, 10, 11, 12, 13, 14, 15}, {16, 17, 18, 19, 20, 21, 22, 23}};
+// A lane may take an edge when its gate is at most the match length: the
+// literal lane always, a pair lane when the match reaches it, the others
+// never.
+constexpr std::int16_t closed = 0x7FFF;
+constexpr LaneMask edge_gates[window_registers] = {
+    {closed, 0, closed, 3, 4, 5, 6, 7}, {8, 9, 10, 11, 12, 13, 14, 15},
+    {16, 17, 18, closed, closed, closed, closed, closed}};
+constexpr Lanes edge_costs[window_registers] = {
+    {0, mio0::literal_bits, 0, mio0::pair_bits, mio0::pair_bits, mio0::pair_bits, mio0::pair_bits,
+     mio0::pair_bits},
+    Lanes{} + mio0::pair_bits, Lanes{} + mio0::pair_bits};
+static_assert(mio0::max_match == 18 && mio0::min_match == 3 && mio0::max_match < 8 * window_registers);
+
+// Costs are held modulo 2^16 and compared by their difference: the costs in
+// one window are within 24 x 17 bits of each other. A position not reached
+// yet costs far more than any edge into it will.
+constexpr std::uint16_t unreached = 0x4000;
+
+// The state of the shortest-path pass before position i is stepped: the
+// cost of i and of the 23 positions after it, and the length of the edge
+// each of those is reached by so far. Lane j of register k stands for
+// i + 8k + j.
+struct PathWindow {
+    Lanes cost[window_registers];
+    Lanes edge[window_registers];
+
+    // Position 0, or a guess at any other position: reached at no cost,
+    // nothing after it reached yet.
+    static PathWindow start()
+    {
+        PathWindow window{};
+        for (Lanes& cost : window.cost)
+            cost = Lanes{} + unreached;
+        window.cost[0][0] = 0;
+        return window;
+    }
+
+    // Whether every later step chooses the same edges from this window as
+    // from `other`. Steps compare costs only with each other, so they are
+    // compared relative to the first lane; a position not reached yet
+    // loses to any edge, whatever its cost, and whatever edge it holds. The
+    // edge into the first position is final already and taken from there.
+    bool leads_as(const PathWindow& other) const
+    {
+        constexpr auto reached = [](Lanes lanes, Lanes base) {
+            return std::bit_cast<LaneMask>(lanes - base) < LaneMask{} + unreached / 2;
+        };
+        const Lanes base = Lanes{} + cost[0][0];
+        const Lanes other_base = Lanes{} + other.cost[0][0];
+        for (std::size_t k = 0; k < window_registers; ++k) {
+            const LaneMask here = reached(cost[k], base);
+            const LaneMask there = reached(other.cost[k], other_base);
+            const LaneMask same = (cost[k] - base == other.cost[k] - other_base) & (edge[k] == other.edge[k]);
+            for (std::size_t lane = k == 0 ? 1 : 0; lane < 8; ++lane)
+                if (here[lane] != there[lane] || (here[lane] != 0 && same[lane] == 0))
+                    return false;
+        }
+        return true;
+    }
+};
+
+// Offers the edges of window register k to its positions.
+inline void relax(Lanes here, LaneMask reach, std::size_t k, Lanes& cost, Lanes& edge)
+{
+    const Lanes by_edge = here + edge_costs[k];
+    // by_edge <= cost, as a difference that a single compare tests
+    const LaneMask better = (edge_gates[k] <= reach) & (std::bit_cast<LaneMask>(cost - by_edge) > -1);
+    cost = select(better, by_edge, cost);
+    edge = select(better, edge_lengths[k], edge);
+}
+
+// Steps `count` positions from `window`, given the length of the longest
+// match found at each: relaxes the edges out of each position, whose cost
+// is final once every earlier one has been stepped. edges[j] receives the
+// length of the edge chosen into the position j + 1 after the first one
+// stepped. Written without branches: whether an edge improves a position
+// is as good as random.
+void step_positions(PathWindow& window, std::size_t count, const std::uint8_t* match_lengths,
+                    std::uint8_t* edges)
+{
+    // Named locals, not arrays, so that compilers keep them in registers.
+    Lanes cost0 = window.cost[0], cost1 = window.cost[1], cost2 = window.cost[2];
+    Lanes edge0 = window.edge[0], edge1 = window.edge[1], edge2 = window.edge[2];
+    for (std::size_t j = 0; j < count; ++j) {
+        const Lanes here = __builtin_shufflevector(cost0, cost0, 0, 0, 0, 0, 0, 0, 0, 0);
+        const LaneMask reach = LaneMask{} + static_cast<std::int16_t>(match_lengths[j]);
+        relax(here, reach, 0, cost0, edge0);
+        relax(here, reach, 1, cost1, edge1);
+        relax(here, reach, 2, cost2, edge2);
+        edges[j] = static_cast<std::uint8_t>(edge0[1]); // final now
+
+        // Move the window on by one position.
+        cost0 = shift_in(cost0, cost1);
+        cost1 = shift_in(cost1, cost2);
+        cost2 = shift_in(cost2, here + unreached);
+        edge0 = shift_in(edge0, edge1);
+        edge1 = shift_in(edge1, edge2);
+        edge2 = shift_in(edge2, edge2);
+    }
+    window.cost[0] = cost0, window.cost[1] = cost1, window.cost[2] = cost2;
+    window.edge[0] = edge0, window.edge[1] = edge1, window.edge[2] = edge2;
+}
+
+// Takes the final edges in position order and emits the tokens of the path
+// as soon as they are certain.
+class PathSettler {
 public:
-    PathBuilder(std::span<const std::uint8_t> input, TokenStreams& out, std::size_t settle_span)
+    PathSettler(std::span<const std::uint8_t> input, TokenStreams& out, std::size_t settle_span)
         : input_(input), out_(out), settle_span_(std::max(settle_span, min_settle_span))
     {
-        std::fill(std::begin(cost_), std::end(cost_), unreached);
-        cost_[0] = 0;
-        resize_edges(std::bit_ceil(settle_span_ + 2 * ring_size));
+        make_room();
     }
 
-    // Relaxes the edges out of position i, whose cost is final once every
-    // earlier position has been stepped.
-    void step(std::size_t i, Match match)
+    // Takes the edges into positions first + 1 to first + count, and the
+    // distances of the matches found at first to first + count - 1.
+    void take(std::size_t first, std::size_t count, const std::uint8_t* edges, const std::uint16_t* distances)
     {
-        const std::uint64_t here = cost_[i % ring_size];
-        cost_[i % ring_size] = unreached; // the slot now stands for i + 32
-        const std::uint64_t by_literal = here + mio0::literal_bits;
-        if (by_literal <= cost_[(i + 1) % ring_size]) {
-            cost_[(i + 1) % ring_size] = by_literal;
-            literal_[(i + 1) & edge_mask_] = 1;
+        while (count != 0) {
+            const std::size_t piece = std::min(count, base_ + settle_span_ - first);
+            std::memcpy(lengths_.data() + (first + 1 - base_), edges, piece);
+            std::memcpy(distances_.data() + (first - base_), distances, piece * sizeof distances[0]);
+            first += piece;
+            edges += piece;
+            distances += piece;
+            count -= piece;
+            if (first - base_ >= settle_span_)
+                settle(first);
         }
-        // The cost of i + 1 is final now. A match of length m at i goes on at
-        // i + 1 for at least m - 1 bytes, so when i + 1 costs no more than i,
-        // its pairs reach every position from i + 4 on at least as cheaply,
-        // and win ties as the later ones: of the pairs from i only the one
-        // of length 3 can still be kept.
-        const unsigned longest = here >= cost_[(i + 1) % ring_size]
-                                     ? std::min(match.length, mio0::min_match)
-                                     : match.length;
-        const std::uint64_t by_pair = here + mio0::pair_bits;
-        // Written without branches: whether a pair improves a position is
-        // as good as random, and a mispredicted branch costs more than the
-        // three selects.
-        for (unsigned length = mio0::min_match; length <= longest; ++length) {
-            std::uint64_t& target = cost_[(i + length) % ring_size];
-            const bool better = by_pair <= target;
-            target = better ? by_pair : target;
-            const std::size_t slot = (i + length) & edge_mask_;
-            const std::uint16_t word = mio0::pair_word(length, match.distance);
-            words_[slot] = better ? word : words_[slot];
-            literal_[slot] = better ? std::uint8_t{0} : literal_[slot];
-        }
-        if (i + 1 - settled_ >= settle_span_)
-            settle(i + 1);
     }
 
-    // Emits the rest of the path, once every position before n is stepped.
+    // Emits the rest of the path, once every position before n is taken.
     void finish(std::size_t n)
     {
         emit_path(n);
@@ -149,141 +263,141 @@ public:
     }
 
 private:
-    // Positions 0..frontier are final. Finds where the back chains of the
-    // newest 18 meet and emits the path up to there.
+    // Positions up to `frontier` are final. Finds where the back chains of
+    // the newest 18 meet and emits the path up to there.
     void settle(std::size_t frontier)
     {
         // Bit j of `chains` stands for position p - j, and is set while some
         // chain's next node is there. Taking p's edge moves its bit to the
-        // start of that edge. Every chain passes through `settled_`, so the
-        // walk stops there at the latest.
+        // start of that edge. Every chain passes through `base_`, where the
+        // path is settled already, so the walk stops there at the latest.
         std::uint64_t chains = (std::uint64_t{1} << mio0::max_match) - 1;
         std::size_t p = frontier;
         while (std::popcount(chains) > 1) {
             if ((chains & 1) != 0)
-                chains |= std::uint64_t{1} << edge_length(p);
+                chains |= std::uint64_t{1} << lengths_[p - base_];
             chains >>= 1;
             --p;
         }
         const std::size_t meet = p - static_cast<std::size_t>(std::countr_zero(chains));
+        const std::size_t dropped = meet - base_;
         emit_path(meet);
+        const std::size_t kept = frontier + 1 - meet;
+        std::memmove(lengths_.data(), lengths_.data() + dropped, kept);
+        std::memmove(distances_.data(), distances_.data() + dropped, kept * sizeof distances_[0]);
 
-        // The positions after `meet` stay kept. When they are many, settle
-        // less often, so that the walks above cost at most twice the
-        // positions stepped between them.
-        const std::size_t kept = frontier - meet;
+        // When many positions stay kept, settle less often, so that the
+        // walks above cost at most twice the positions taken between them.
         if (2 * kept > settle_span_) {
             settle_span_ = 2 * kept;
-            if (settle_span_ + 2 * ring_size > edge_mask_ + 1)
-                resize_edges(std::bit_ceil(settle_span_ + 2 * ring_size), frontier + mio0::max_match - 1);
+            make_room();
         }
     }
 
-    // Emits the tokens of the path from `settled_` to `end`, a position
-    // the path is known to pass through.
+    // Emits the tokens of the path from `base_` to `end`, a position the
+    // path is known to pass through.
     void emit_path(std::size_t end)
     {
-        // Walk back from `end`, moving each chosen edge to the position just
-        // after its start: for a literal that is where it already is, and
-        // for a pair it is inside the pair's span, which the walk never
-        // visits again. The forward pass then finds the token starting at s
-        // at s + 1.
-        for (std::size_t p = end; p > settled_;) {
-            if (literal_[p & edge_mask_] != 0) {
-                --p;
-                continue;
-            }
-            const std::uint16_t word = words_[p & edge_mask_];
-            p -= mio0::pair_length(word);
-            words_[(p + 1) & edge_mask_] = word;
-            literal_[(p + 1) & edge_mask_] = 0;
+        starts_.clear();
+        for (std::size_t p = end; p > base_;) {
+            p -= lengths_[p - base_];
+            starts_.push_back(static_cast<std::uint32_t>(p - base_));
         }
-        for (std::size_t s = settled_; s < end;) {
-            const std::size_t slot = (s + 1) & edge_mask_;
-            if (literal_[slot] != 0) {
-                out_.literal(input_[s]);
-                ++s;
-            } else {
-                out_.pair(words_[slot]);
-                s += mio0::pair_length(words_[slot]);
-            }
+        for (auto start = starts_.rbegin(); start != starts_.rend(); ++start) {
+            const std::size_t next = start + 1 == starts_.rend() ? end - base_ : *(start + 1);
+            const std::size_t length = next - *start;
+            if (length == 1)
+                out_.literal(input_[base_ + *start]);
+            else
+                out_.pair(mio0::pair_word(static_cast<unsigned>(length), distances_[*start]));
         }
-        settled_ = end;
+        base_ = end;
     }
 
-    unsigned edge_length(std::size_t p) const
+    // Positions up to base_ + settle_span_ are taken before settling.
+    void make_room()
     {
-        return literal_[p & edge_mask_] != 0 ? 1 : mio0::pair_length(words_[p & edge_mask_]);
-    }
-
-    // Moves the kept edges, positions settled_..last, to rings of `slots`.
-    void resize_edges(std::size_t slots, std::size_t last = 0)
-    {
-        std::vector<std::uint16_t> words(slots);
-        std::vector<std::uint8_t> literal(slots);
-        const std::size_t mask = slots - 1;
-        for (std::size_t p = settled_; p <= last && !words_.empty(); ++p) {
-            words[p & mask] = words_[p & edge_mask_];
-            literal[p & mask] = literal_[p & edge_mask_];
+        const std::size_t slots = settle_span_ + 2 * mio0::max_match;
+        if (slots > lengths_.size()) {
+            lengths_.resize(slots);
+            distances_.resize(slots);
+            starts_.reserve(slots);
         }
-        words_ = std::move(words);
-        literal_ = std::move(literal);
-        edge_mask_ = mask;
     }
 
-    // The walk in settle() starts from 18 positions after `settled_`.
+    // The walk in settle() starts from 18 positions after `base_`.
     static constexpr std::size_t min_settle_span = mio0::max_match;
 
     std::span<const std::uint8_t> input_;
     TokenStreams& out_;
-    std::uint64_t cost_[ring_size];
-    std::vector<std::uint16_t> words_; // [p & edge_mask_]: pair word of the edge into p
-    std::vector<std::uint8_t> literal_; // [p & edge_mask_]: 1 when the edge into p is a literal
-    std::size_t edge_mask_ = 0;
-    std::size_t settled_ = 0;  // the path up to here is emitted
-    std::size_t settle_span_;  // positions stepped after settled_ before settling again
+    std::vector<std::uint8_t> lengths_;    // [p - base_]: length of the edge into p, 1 for a literal
+    std::vector<std::uint16_t> distances_; // [p - base_]: distance of the match found at p
+    std::vector<std::uint32_t> starts_;    // token starts, newest first, while a path is emitted
+    std::size_t base_ = 0;                 // the path up to here is emitted
+    std::size_t settle_span_;              // positions taken after base_ before settling again
 };
 
-// Large inputs are parsed in a pipeline: two threads find the matches of
-// alternate chunks while this thread walks the shortest path through the
-// chunks in order. Each chunk's finder first takes in the 4096 positions
-// before the chunk, so it finds exactly the matches a single finder would.
-constexpr std::size_t chunk_size = std::size_t{1} << 20;
-constexpr std::size_t finder_threads = 2;
-constexpr std::size_t chunk_slots = 2 * finder_threads;
-
-struct ChunkMatches {
-    std::vector<std::uint8_t> lengths;
+// Large inputs are parsed in a pipeline of chunks. Two threads each take
+// every other chunk: they find its matches, first taking in the 4096
+// positions before it, so that they find exactly what a single finder
+// would, and they step the shortest-path pass through it from a guessed
+// window, started a little before the chunk. This thread takes the chunks
+// in order, knowing the true window at the start of each: where the guess
+// leads as the true window does, the chunk's edges are the ones a single
+// pass would choose; else the chunk is stepped again from the true window.
+// Either way the edges, and the block, are the same as from one pass. The
+// guess has forgotten where it started well within the 4096 positions on
+// every input seen, so chunks are rarely stepped twice.
+struct Chunk {
+    std::vector<std::uint8_t> match_lengths;
     std::vector<std::uint16_t> distances;
+    std::vector<std::uint8_t> edges;
+    PathWindow guessed_start{};
+    PathWindow guessed_end{};
     std::size_t ready = SIZE_MAX; // index of the chunk the slot holds
     std::size_t free_for = 0;     // index of the next chunk it may take
 };
 
-void find_chunk(std::span<const std::uint8_t> input, MatchFinder& finder, std::size_t chunk,
-                ChunkMatches& out)
+constexpr std::size_t finder_threads = 2;
+constexpr std::size_t chunk_slots = 2 * finder_threads;
+
+void find_chunk(std::span<const std::uint8_t> input, const ParseTuning& tuning, MatchFinder& finder,
+                std::vector<std::uint8_t>& scratch, std::size_t chunk, Chunk& out)
 {
-    const std::size_t start = chunk * chunk_size;
-    const std::size_t end = std::min(input.size(), start + chunk_size);
+    const std::size_t start = chunk * tuning.chunk_size;
+    const std::size_t end = std::min(input.size(), start + tuning.chunk_size);
+    const std::size_t warm = start - std::min<std::size_t>(start, mio0::max_distance);
+    const std::size_t guess = start - std::min({start, tuning.guess_lead, std::size_t{mio0::max_distance}});
     finder.reset();
-    for (std::size_t p = start > mio0::max_distance ? start - mio0::max_distance : 0; p < start; ++p)
-        (void)finder.find(static_cast<std::uint32_t>(p));
+    for (std::size_t p = warm; p < start; ++p)
+        scratch[p - warm] = static_cast<std::uint8_t>(finder.find(static_cast<std::uint32_t>(p)).length);
     for (std::size_t p = start; p < end; ++p) {
         const Match match = finder.find(static_cast<std::uint32_t>(p));
-        out.lengths[p - start] = static_cast<std::uint8_t>(match.length);
+        out.match_lengths[p - start] = static_cast<std::uint8_t>(match.length);
         out.distances[p - start] = static_cast<std::uint16_t>(match.distance);
     }
+    PathWindow window = PathWindow::start();
+    step_positions(window, start - guess, scratch.data() + (guess - warm), scratch.data() + mio0::max_distance);
+    out.guessed_start = window;
+    step_positions(window, end - start, out.match_lengths.data(), out.edges.data());
+    out.guessed_end = window;
 }
 
-void parse_in_pipeline(std::span<const std::uint8_t> input, PathBuilder& path)
+void parse_in_pipeline(std::span<const std::uint8_t> input, const ParseTuning& tuning, PathSettler& path)
 {
+    const std::size_t chunk_size = tuning.chunk_size;
     const std::size_t chunks = (input.size() + chunk_size - 1) / chunk_size;
     std::vector<MatchFinder> finders;
-    std::vector<ChunkMatches> slots(chunk_slots);
-    for (std::size_t t = 0; t < finder_threads; ++t)
+    std::vector<std::vector<std::uint8_t>> scratch(finder_threads);
+    std::vector<Chunk> slots(chunk_slots);
+    for (std::size_t t = 0; t < finder_threads; ++t) {
         finders.emplace_back(input);
+        scratch[t].resize(2 * mio0::max_distance);
+    }
     for (std::size_t k = 0; k < chunk_slots; ++k) {
-        slots[k].lengths.resize(chunk_size);
+        slots[k].match_lengths.resize(chunk_size);
         slots[k].distances.resize(chunk_size);
+        slots[k].edges.resize(chunk_size);
         slots[k].free_for = k;
     }
     std::mutex mutex;
@@ -291,12 +405,12 @@ void parse_in_pipeline(std::span<const std::uint8_t> input, PathBuilder& path)
 
     const auto work = [&](std::size_t thread) {
         for (std::size_t chunk = thread; chunk < chunks; chunk += finder_threads) {
-            ChunkMatches& slot = slots[chunk % chunk_slots];
+            Chunk& slot = slots[chunk % chunk_slots];
             {
                 std::unique_lock lock(mutex);
                 changed.wait(lock, [&] { return slot.free_for == chunk; });
             }
-            find_chunk(input, finders[thread], chunk, slot);
+            find_chunk(input, tuning, finders[thread], scratch[thread], chunk, slot);
             {
                 const std::lock_guard lock(mutex);
                 slot.ready = chunk;
@@ -308,16 +422,20 @@ void parse_in_pipeline(std::span<const std::uint8_t> input, PathBuilder& path)
     for (std::size_t t = 0; t < finder_threads; ++t)
         threads.emplace_back(work, t);
 
+    PathWindow window = PathWindow::start();
     for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
-        ChunkMatches& slot = slots[chunk % chunk_slots];
+        Chunk& slot = slots[chunk % chunk_slots];
         {
             std::unique_lock lock(mutex);
             changed.wait(lock, [&] { return slot.ready == chunk; });
         }
         const std::size_t start = chunk * chunk_size;
-        const std::size_t end = std::min(input.size(), start + chunk_size);
-        for (std::size_t p = start; p < end; ++p)
-            path.step(p, {slot.lengths[p - start], slot.distances[p - start]});
+        const std::size_t count = std::min(input.size(), start + chunk_size) - start;
+        if (window.leads_as(slot.guessed_start))
+            window = slot.guessed_end;
+        else
+            step_positions(window, count, slot.match_lengths.data(), slot.edges.data());
+        path.take(start, count, slot.edges.data(), slot.distances.data());
         {
             const std::lock_guard lock(mutex);
             slot.free_for = chunk + chunk_slots;
@@ -326,22 +444,35 @@ void parse_in_pipeline(std::span<const std::uint8_t> input, PathBuilder& path)
     }
 }
 
-void shortest_parse(std::span<const std::uint8_t> input, PathBuilder& path)
+void shortest_parse(std::span<const std::uint8_t> input, const ParseTuning& tuning, PathSettler& path)
 {
     const std::size_t n = input.size();
-    if (n >= 2 * chunk_size && std::thread::hardware_concurrency() > 1) {
-        parse_in_pipeline(input, path);
+    if (n >= 2 * tuning.chunk_size) {
+        parse_in_pipeline(input, tuning, path);
     } else {
         MatchFinder finder(input);
-        for (std::size_t i = 0; i < n; ++i)
-            path.step(i, finder.find(static_cast<std::uint32_t>(i)));
+        PathWindow window = PathWindow::start();
+        constexpr std::size_t piece = std::size_t{1} << 14;
+        std::vector<std::uint8_t> lengths(std::min(n, piece));
+        std::vector<std::uint16_t> distances(std::min(n, piece));
+        std::vector<std::uint8_t> edges(std::min(n, piece));
+        for (std::size_t start = 0; start < n; start += piece) {
+            const std::size_t count = std::min(n - start, piece);
+            for (std::size_t j = 0; j < count; ++j) {
+                const Match match = finder.find(static_cast<std::uint32_t>(start + j));
+                lengths[j] = static_cast<std::uint8_t>(match.length);
+                distances[j] = static_cast<std::uint16_t>(match.distance);
+            }
+            step_positions(window, count, lengths.data(), edges.data());
+            path.take(start, count, edges.data(), distances.data());
+        }
     }
     path.finish(n);
 }
 
 } // namespace
 
-EncodeStatus encode_block(std::span<const std::uint8_t> input, ByteBuffer& block, std::size_t settle_span)
+EncodeStatus encode_block(std::span<const std::uint8_t> input, ByteBuffer& block, const ParseTuning& tuning)
 {
     const std::size_t n = input.size();
     if (n > max_encode_input)
@@ -359,8 +490,8 @@ EncodeStatus encode_block(std::span<const std::uint8_t> input, ByteBuffer& block
         return EncodeStatus::OutOfMemory;
     TokenStreams tokens(block.data() + mio0::header_size, block.data() + pairs_at, literals.data());
     try {
-        PathBuilder path(input, tokens, settle_span);
-        shortest_parse(input, path);
+        PathSettler path(input, tokens, tuning.settle_span);
+        shortest_parse(input, tuning, path);
     } catch (const std::exception&) {
         return EncodeStatus::OutOfMemory; // the match finder's tables, the kept edges
     }

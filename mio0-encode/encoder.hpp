@@ -16,15 +16,24 @@ enum class EncodeStatus : std::uint8_t {
 // region of one flag per token must stay below 2^29 bytes.
 inline constexpr std::uint64_t max_encode_input = 0xFFFFFFFFu - 32;
 
-inline constexpr std::size_t default_settle_span = std::size_t{1} << 14;
+// How the parse is computed, never what it is: tests turn these to reach
+// the paths that large inputs take.
+struct ParseTuning {
+    // Inputs of two chunks or more are parsed by several threads, a chunk
+    // at a time.
+    std::size_t chunk_size = std::size_t{1} << 20;
+    // How far before its chunk a thread starts the path it guesses (at most
+    // 4096). Where the guess proves wrong, the chunk is parsed again.
+    std::size_t guess_lead = 4096;
+    // How many positions pass between tries to emit the part of the path
+    // that has become certain (at least 18).
+    std::size_t settle_span = std::size_t{1} << 14;
+};
 
 // Compresses `input` into one MIO0 block in normal storage. The parse is
 // optimal: of all ways to cut the input into literals (9 bits) and
 // back-references (17 bits), it takes one with the fewest bits. The layout
 // region is padded with zero bits to a multiple of 4 bytes, so P and L are
 // even and the block survives pair-swapping exactly. Deterministic.
-//
-// The parse is emitted as it becomes certain, checked every `settle_span`
-// positions (at least 18); tests make it small to check that often.
 EncodeStatus encode_block(std::span<const std::uint8_t> input, ByteBuffer& block,
-                          std::size_t settle_span = default_settle_span);
+                          const ParseTuning& tuning = {});

@@ -62,6 +62,8 @@ MatchFinder::MatchFinder(std::span<const std::uint8_t> data)
       hash_shift_(32 - hash_bits_for(data.size())),
       head_(std::size_t{1} << hash_bits_for(data.size()), none),
       tree_(2 * tree_slots_for(data.size()), none),
+      near_head_(head_.size(), none),
+      near_chain_(tree_slots_for(data.size()), none),
       slot_mask_(static_cast<std::uint32_t>(tree_slots_for(data.size()) - 1))
 {
 }
@@ -89,6 +91,7 @@ Match MatchFinder::search_tail(std::uint32_t position) const
 void MatchFinder::reset()
 {
     std::fill(head_.begin(), head_.end(), none);
+    std::fill(near_head_.begin(), near_head_.end(), none);
 }
 
 Match MatchFinder::find(std::uint32_t position)
@@ -101,37 +104,45 @@ Match MatchFinder::find(std::uint32_t position)
 
 Match MatchFinder::insert(std::uint32_t position)
 {
-    const std::uint8_t* const cur = data_.data() + position;
-    const std::uint32_t prefix = std::uint32_t{cur[0]} << 16 | std::uint32_t{cur[1]} << 8 | cur[2];
-    std::uint32_t& head = head_[(prefix * 2654435761u) >> hash_shift_];
+    const std::uint8_t* const bytes = data_.data();
+    const std::uint8_t* const cur = bytes + position;
+    const std::uint32_t first3 = std::uint32_t{cur[0]} << 16 | std::uint32_t{cur[1]} << 8 | cur[2];
+    const std::uint32_t first4 = first3 << 8 | cur[3];
+
+    std::uint32_t& near_head = near_head_[(first3 * 2654435761u) >> hash_shift_];
+    const std::uint32_t near = near_head;
+    near_head = position;
+    near_chain_[position & slot_mask_] = near;
+
+    std::uint32_t& head = head_[(first4 * 2246822519u) >> hash_shift_];
     std::uint32_t candidate = head;
     head = position;
 
     // smaller: where the next node that sorts before cur is hung; larger:
     // likewise for nodes that sort after it. Every node left in the subtree
     // being walked shares min(smaller_length, larger_length) bytes with cur,
-    // so comparisons start there. The side a node goes to is chosen by
-    // selects on values held in registers: a branch on the comparison would
-    // be mispredicted half the time, and an array of the two links indexed
-    // by it makes every step wait for the store of the one before.
-    std::uint32_t* const slot = &tree_[2 * (position & slot_mask_)];
-    std::uint32_t* smaller = slot;
-    std::uint32_t* larger = slot + 1;
+    // so comparisons start there. Members are read into locals: the stores
+    // into the tree might alias them.
+    std::uint32_t* const tree = tree_.data();
+    const std::uint32_t slot_mask = slot_mask_;
+    std::uint32_t* smaller = &tree[2 * (position & slot_mask)];
+    std::uint32_t* larger = smaller + 1;
     unsigned smaller_length = 0;
     unsigned larger_length = 0;
-    Match best;
+    unsigned best_length = 0;
+    unsigned best_distance = 0;
     for (;;) {
         if (candidate == none || position - candidate > mio0::max_distance) {
             *smaller = none;
             *larger = none;
             break;
         }
-        std::uint32_t* const node = &tree_[2 * (candidate & slot_mask_)];
-        const std::uint8_t* const old = data_.data() + candidate;
+        std::uint32_t* const node = &tree[2 * (candidate & slot_mask)];
+        const std::uint8_t* const old = bytes + candidate;
         const unsigned length = common_prefix(old, cur, std::min(smaller_length, larger_length));
-        const bool longer = length > best.length;
-        best.distance = longer ? position - candidate : best.distance;
-        best.length = longer ? length : best.length;
+        const bool longer = length > best_length;
+        best_distance = longer ? position - candidate : best_distance;
+        best_length = longer ? length : best_length;
         if (length == mio0::max_match) {
             *smaller = node[0];
             *larger = node[1];
@@ -146,5 +157,17 @@ Match MatchFinder::insert(std::uint32_t position)
         larger_length = before ? larger_length : length;
         candidate = *child;
     }
-    return best.length >= mio0::min_match ? best : Match{};
+    if (best_length > mio0::min_match)
+        return {best_length, best_distance};
+
+    // No match of four bytes. The list of the three-byte hash is newest
+    // first, so its first entry with the same three bytes is the nearest,
+    // and once one has left the window all after it have too.
+    for (std::uint32_t older = near; older != none && position - older <= mio0::max_distance;
+         older = near_chain_[older & slot_mask]) {
+        const std::uint8_t* const old = bytes + older;
+        if (old[0] == cur[0] && old[1] == cur[1] && old[2] == cur[2])
+            return {mio0::min_match, position - older};
+    }
+    return {};
 }

@@ -14,7 +14,7 @@ struct Match {
 // bytes 1 to 4096 positions earlier. Exact, not heuristic.
 //
 // The window is kept as binary search trees of the strings that start at
-// the last 4096 positions, one tree per hash of their first three bytes. A
+// the last 4096 positions, one tree per hash of their first four bytes. A
 // new position is inserted at the root and the old tree is split around
 // it; the path of that split passes both lexicographic neighbours of the
 // new string, and one of them shares its longest prefix with it. Inserting
@@ -22,6 +22,12 @@ struct Match {
 // can stop at the first node that has left the window: everything below it
 // has left too. A node equal to the new string in all 18 bytes is replaced,
 // since the newer one matches every later string at least as well.
+//
+// A match of only three bytes is not in the trees: where they find none of
+// four, the nearest earlier string with the same first three bytes is taken
+// from a list of the positions of each hash of three bytes, newest first.
+// Trees of four bytes are shallower than trees of three by about a third,
+// and the list is mostly read at its first entry.
 //
 // Typical cost is the depth of the tree; the worst case is bounded by the
 // window, 4096 steps a position.
@@ -44,7 +50,9 @@ private:
 
     std::span<const std::uint8_t> data_;
     unsigned hash_shift_;             // 32 - bits of the bucket index
-    std::vector<std::uint32_t> head_; // newest position of each hash bucket
-    std::vector<std::uint32_t> tree_; // two children per position, cyclic
-    std::uint32_t slot_mask_;         // tree_ holds slot_mask_ + 1 positions
+    std::vector<std::uint32_t> head_;       // root of the tree of each hash of four bytes
+    std::vector<std::uint32_t> tree_;       // two children per position, cyclic
+    std::vector<std::uint32_t> near_head_;  // newest position of each hash of three bytes
+    std::vector<std::uint32_t> near_chain_; // next older position of the same hash, cyclic
+    std::uint32_t slot_mask_;               // tree_ and near_chain_ hold slot_mask_ + 1 positions
 };

@@ -16,10 +16,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes encode(const Bytes& input, std::size_t settle_span = default_settle_span)
+Bytes encode(const Bytes& input, const ParseTuning& tuning = {})
 {
     ByteBuffer block;
-    EXPECT_EQ(encode_block(input, block, settle_span), EncodeStatus::Ok);
+    EXPECT_EQ(encode_block(input, block, tuning), EncodeStatus::Ok);
     return {block.data(), block.data() + block.size()};
 }
 
@@ -131,8 +131,11 @@ TEST(EncodeBlock, SettlingThePathOftenGivesTheSameBlock)
     inputs.push_back(runs);
     for (const Bytes& input : inputs) {
         const Bytes block = encode(input);
-        for (const std::size_t span : {0u, 18u, 19u, 50u, 4096u})
-            EXPECT_EQ(encode(input, span), block) << "size " << input.size() << ", span " << span;
+        for (const std::size_t span : {0u, 18u, 19u, 50u, 4096u}) {
+            ParseTuning tuning;
+            tuning.settle_span = span;
+            EXPECT_EQ(encode(input, tuning), block) << "size " << input.size() << ", span " << span;
+        }
     }
 }
 
