@@ -96,8 +96,7 @@ private:
 // position.
 
 // Eight 16-bit lanes, one SSE2 register on x86-64.
-using Lanes = std::uint16_t __attribute__((vector_size(16)));
-using LaneMask = std::int16_t __attribute__((vector_size(16)));
+using Lanes = std::int16_t __attribute__((vector_size(16)));
 
 // Lanes 1 to 8 of low and high taken together: a window moved on by one
 // lane. Compilers build a general shuffle of two SSE2 registers lane by
@@ -113,119 +112,130 @@ inline Lanes shift_in(Lanes low, Lanes high)
 #endif
 }
 
-inline Lanes select(LaneMask take, Lanes taken, Lanes kept)
+inline Lanes lane_min(Lanes a, Lanes b)
 {
-    const auto mask = std::bit_cast<Lanes>(take);
-    return (taken & mask) | (kept & ~mask);
+#if defined(__SSE2__)
+    return std::bit_cast<Lanes>(_mm_min_epi16(std::bit_cast<__m128i>(a), std::bit_cast<__m128i>(b)));
+#else
+    return a < b ? a : b;
+#endif
 }
 
 // The window of a step at position i covers positions i to i + 23 in three
-// registers: lane j of register k stands for i + 8k + j, reached from i by
-// an edge of length 8k + j.
+// registers: lane j of register k stands for i + 8k + j, which an edge of
+// length 8k + j reaches from i.
+//
+// A lane holds the cost of the cheapest way found to its position, in bits
+// more than the cost of i, times 32, plus the length of the edge it ends
+// with. The cheaper way is then the smaller value, and of two ways of equal
+// cost the one with the shorter last edge, that is the one from the later
+// position. A position not reached yet holds a cost that any edge beats.
+//
+// The cost of a position is at most one bit below that of the one before it
+// (a pair of 3 bytes may end one bit cheaper than a pair of 2 could), so a
+// position reached from q < i costs at most (i - q) + 17 bits more than i,
+// and the lanes stay far from overflowing.
 constexpr std::size_t window_registers = 3;
-constexpr Lanes edge_lengths[window_registers] = {
-    {0, 1, 2, 3, 4, 5, 6, 7}, {8, 9, 10, 11, 12, 13, 14, 15}, {16, 17, 18, 19, 20, 21, 22, 23}};
-// A lane may take an edge when its gate is at most the match length: the
-// literal lane always, a pair lane when the match reaches it, the others
-// never.
-constexpr std::int16_t closed = 0x7FFF;
-constexpr LaneMask edge_gates[window_registers] = {
-    {closed, 0, closed, 3, 4, 5, 6, 7}, {8, 9, 10, 11, 12, 13, 14, 15},
-    {16, 17, 18, closed, closed, closed, closed, closed}};
-constexpr Lanes edge_costs[window_registers] = {
-    {0, mio0::literal_bits, 0, mio0::pair_bits, mio0::pair_bits, mio0::pair_bits, mio0::pair_bits,
-     mio0::pair_bits},
-    Lanes{} + mio0::pair_bits, Lanes{} + mio0::pair_bits};
+constexpr int length_bits = 5;
+constexpr std::int16_t length_mask = (1 << length_bits) - 1;
+constexpr std::int16_t unreached = 512 << length_bits;
+constexpr std::int16_t reached_below = 128 << length_bits;
+constexpr std::int16_t no_edge = 0x7FFF;
 static_assert(mio0::max_match == 18 && mio0::min_match == 3 && mio0::max_match < 8 * window_registers);
+static_assert(mio0::max_match <= length_mask);
+// Reached lanes stay below reached_below; an unreached one, counted from a
+// cost up to 9 bits higher at each of the 22 steps before the literal
+// reaches it, stays above.
+static_assert(((mio0::max_match + mio0::pair_bits) << length_bits) < reached_below);
+static_assert(unreached - ((22 * mio0::literal_bits) << length_bits) > reached_below);
 
-// Costs are held modulo 2^16 and compared by their difference: the costs in
-// one window are within 24 x 17 bits of each other. A position not reached
-// yet costs far more than any edge into it will.
-constexpr std::uint16_t unreached = 0x4000;
+// The edges out of i, by the length of the match found at i: the literal
+// to i + 1, and a pair to every position the match reaches.
+struct EdgeTable {
+    alignas(16) std::int16_t edges[mio0::max_match + 1][window_registers][8];
 
-// The state of the shortest-path pass before position i is stepped: the
-// cost of i and of the 23 positions after it, and the length of the edge
-// each of those is reached by so far. Lane j of register k stands for
-// i + 8k + j.
+    constexpr EdgeTable() : edges{}
+    {
+        for (unsigned match = 0; match <= mio0::max_match; ++match)
+            for (unsigned k = 0; k < window_registers; ++k)
+                for (unsigned lane = 0; lane < 8; ++lane) {
+                    const unsigned length = 8 * k + lane;
+                    std::int16_t value = no_edge;
+                    if (length == 1)
+                        value = static_cast<std::int16_t>(mio0::literal_bits << length_bits | 1);
+                    else if (length >= mio0::min_match && length <= match)
+                        value = static_cast<std::int16_t>(mio0::pair_bits << length_bits | length);
+                    edges[match][k][lane] = value;
+                }
+    }
+};
+constexpr EdgeTable edge_table;
+
+// The state of the shortest-path pass before position i is stepped, as
+// above, its costs counted from some earlier base.
 struct PathWindow {
-    Lanes cost[window_registers];
-    Lanes edge[window_registers];
+    Lanes lanes[window_registers];
 
     // Position 0, or a guess at any other position: reached at no cost,
     // nothing after it reached yet.
     static PathWindow start()
     {
-        PathWindow window{};
-        for (Lanes& cost : window.cost)
-            cost = Lanes{} + unreached;
-        window.cost[0][0] = 0;
+        PathWindow window;
+        for (Lanes& lane : window.lanes)
+            lane = Lanes{} + unreached;
+        window.lanes[0][0] = 0;
         return window;
     }
 
     // Whether every later step chooses the same edges from this window as
-    // from `other`. Steps compare costs only with each other, so they are
-    // compared relative to the first lane; a position not reached yet
-    // loses to any edge, whatever its cost, and whatever edge it holds. The
-    // edge into the first position is final already and taken from there.
+    // from `other`: whether, counted from the cost of their first lane,
+    // they hold the same costs and edges, or both positions are not reached
+    // yet (such a lane loses to any edge, whatever it holds). The edge into
+    // the first position is final already and taken from there.
     bool leads_as(const PathWindow& other) const
     {
-        constexpr auto reached = [](Lanes lanes, Lanes base) {
-            return std::bit_cast<LaneMask>(lanes - base) < LaneMask{} + unreached / 2;
-        };
-        const Lanes base = Lanes{} + cost[0][0];
-        const Lanes other_base = Lanes{} + other.cost[0][0];
+        const Lanes base = Lanes{} + static_cast<std::int16_t>(lanes[0][0] & ~length_mask);
+        const Lanes other_base = Lanes{} + static_cast<std::int16_t>(other.lanes[0][0] & ~length_mask);
         for (std::size_t k = 0; k < window_registers; ++k) {
-            const LaneMask here = reached(cost[k], base);
-            const LaneMask there = reached(other.cost[k], other_base);
-            const LaneMask same = (cost[k] - base == other.cost[k] - other_base) & (edge[k] == other.edge[k]);
-            for (std::size_t lane = k == 0 ? 1 : 0; lane < 8; ++lane)
-                if (here[lane] != there[lane] || (here[lane] != 0 && same[lane] == 0))
+            const Lanes here = lanes[k] - base;
+            const Lanes there = other.lanes[k] - other_base;
+            for (std::size_t lane = k == 0 ? 1 : 0; lane < 8; ++lane) {
+                const bool reached = here[lane] < reached_below;
+                if (reached != (there[lane] < reached_below) || (reached && here[lane] != there[lane]))
                     return false;
+            }
         }
         return true;
     }
 };
 
-// Offers the edges of window register k to its positions.
-inline void relax(Lanes here, LaneMask reach, std::size_t k, Lanes& cost, Lanes& edge)
-{
-    const Lanes by_edge = here + edge_costs[k];
-    // by_edge <= cost, as a difference that a single compare tests
-    const LaneMask better = (edge_gates[k] <= reach) & (std::bit_cast<LaneMask>(cost - by_edge) > -1);
-    cost = select(better, by_edge, cost);
-    edge = select(better, edge_lengths[k], edge);
-}
-
 // Steps `count` positions from `window`, given the length of the longest
-// match found at each: relaxes the edges out of each position, whose cost
-// is final once every earlier one has been stepped. edges[j] receives the
+// match found at each: offers the edges out of each position, whose cost is
+// final once every earlier one has been stepped. edges[j] receives the
 // length of the edge chosen into the position j + 1 after the first one
-// stepped. Written without branches: whether an edge improves a position
-// is as good as random.
+// stepped. Without branches: whether an edge wins is as good as random.
 void step_positions(PathWindow& window, std::size_t count, const std::uint8_t* match_lengths,
                     std::uint8_t* edges)
 {
-    // Named locals, not arrays, so that compilers keep them in registers.
-    Lanes cost0 = window.cost[0], cost1 = window.cost[1], cost2 = window.cost[2];
-    Lanes edge0 = window.edge[0], edge1 = window.edge[1], edge2 = window.edge[2];
+    // Named locals, not an array, so that compilers keep them in registers.
+    Lanes lanes0 = window.lanes[0], lanes1 = window.lanes[1], lanes2 = window.lanes[2];
+    const Lanes far = Lanes{} + unreached;
     for (std::size_t j = 0; j < count; ++j) {
-        const Lanes here = __builtin_shufflevector(cost0, cost0, 0, 0, 0, 0, 0, 0, 0, 0);
-        const LaneMask reach = LaneMask{} + static_cast<std::int16_t>(match_lengths[j]);
-        relax(here, reach, 0, cost0, edge0);
-        relax(here, reach, 1, cost1, edge1);
-        relax(here, reach, 2, cost2, edge2);
-        edges[j] = static_cast<std::uint8_t>(edge0[1]); // final now
+        // Count costs from position i's on.
+        const Lanes base = __builtin_shufflevector(lanes0, lanes0, 0, 0, 0, 0, 0, 0, 0, 0) & ~length_mask;
+        Lanes offer[window_registers];
+        std::memcpy(offer, edge_table.edges[match_lengths[j]], sizeof offer);
+        lanes0 = lane_min(lanes0 - base, offer[0]);
+        lanes1 = lane_min(lanes1 - base, offer[1]);
+        lanes2 = lane_min(lanes2 - base, offer[2]);
+        edges[j] = static_cast<std::uint8_t>(lanes0[1] & length_mask); // final now
 
         // Move the window on by one position.
-        cost0 = shift_in(cost0, cost1);
-        cost1 = shift_in(cost1, cost2);
-        cost2 = shift_in(cost2, here + unreached);
-        edge0 = shift_in(edge0, edge1);
-        edge1 = shift_in(edge1, edge2);
-        edge2 = shift_in(edge2, edge2);
+        lanes0 = shift_in(lanes0, lanes1);
+        lanes1 = shift_in(lanes1, lanes2);
+        lanes2 = shift_in(lanes2, far);
     }
-    window.cost[0] = cost0, window.cost[1] = cost1, window.cost[2] = cost2;
-    window.edge[0] = edge0, window.edge[1] = edge1, window.edge[2] = edge2;
+    window.lanes[0] = lanes0, window.lanes[1] = lanes1, window.lanes[2] = lanes2;
 }
 
 // Takes the final edges in position order and emits the tokens of the path
@@ -447,7 +457,7 @@ void parse_in_pipeline(std::span<const std::uint8_t> input, const ParseTuning& t
 void shortest_parse(std::span<const std::uint8_t> input, const ParseTuning& tuning, PathSettler& path)
 {
     const std::size_t n = input.size();
-    if (n >= 2 * tuning.chunk_size) {
+    if (tuning.chunk_size != 0 && n / tuning.chunk_size >= 2) {
         parse_in_pipeline(input, tuning, path);
     } else {
         MatchFinder finder(input);

@@ -20,7 +20,7 @@ inline constexpr std::uint64_t max_encode_input = 0xFFFFFFFFu - 32;
 // the paths that large inputs take.
 struct ParseTuning {
     // Inputs of two chunks or more are parsed by several threads, a chunk
-    // at a time.
+    // at a time (never when 0).
     std::size_t chunk_size = std::size_t{1} << 20;
     // How far before its chunk a thread starts the path it guesses (at most
     // 4096). Where the guess proves wrong, the chunk is parsed again.

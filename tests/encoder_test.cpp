@@ -276,15 +276,13 @@ std::uint64_t sequential_optimum(const Bytes& data)
     return cost.back();
 }
 
-// Inputs of several megabytes are parsed by the multi-threaded pipeline,
-// chunk by chunk: matches that cross chunk boundaries must still be found.
-TEST(EncodeBlock, LargeInputsParsedInChunksKeepTheOptimum)
+// Repeats at every distance up to and past the window, mixed with noise and
+// runs: matches of every length cross every chunk boundary.
+Bytes mixed_repeats(std::size_t size, unsigned seed)
 {
     Bytes input;
-    std::mt19937 random(31);
-    while (input.size() < (5u << 20) + 12345) {
-        // Repeats at every distance up to and past the window, across the
-        // 1 MiB chunk boundaries, mixed with noise and runs.
+    std::mt19937 random(seed);
+    while (input.size() < size) {
         const std::size_t back = 1 + random() % 5000;
         const std::size_t length = 1 + random() % 40;
         if (input.size() > back && random() % 3 != 0) {
@@ -297,10 +295,43 @@ TEST(EncodeBlock, LargeInputsParsedInChunksKeepTheOptimum)
                 input.push_back(static_cast<std::uint8_t>(random() % 4));
         }
     }
+    return input;
+}
+
+// Inputs of several megabytes are parsed by the multi-threaded pipeline,
+// chunk by chunk: matches that cross chunk boundaries must still be found.
+TEST(EncodeBlock, LargeInputsParsedInChunksKeepTheOptimum)
+{
+    const Bytes input = mixed_repeats((5u << 20) + 12345, 31);
     const Bytes block = encode(input);
     EXPECT_EQ(shape_of(block).bits(), sequential_optimum(input));
     EXPECT_EQ(decode(block), input);
     EXPECT_EQ(encode(input), block); // deterministic across thread timings
+}
+
+// Each chunk's path is guessed from a little before it and checked against
+// the true one where the chunks meet; a wrong guess is parsed again. Guesses
+// started close to the chunk are often wrong, so both ways are taken here,
+// and every one must give the bytes of a single sequential pass.
+TEST(EncodeBlock, ChunkedParseGivesTheBlockOfOnePass)
+{
+    Bytes runs;
+    for (std::size_t k = 0; runs.size() < 100000; ++k)
+        runs.insert(runs.end(), 10 + k * 7919 % 3000, static_cast<std::uint8_t>(k % 3));
+    for (const Bytes& input : {mixed_repeats(400000, 7), runs, random_bytes(100000, 2, 11)}) {
+        ParseTuning one_pass;
+        one_pass.chunk_size = 0;
+        const Bytes expected = encode(input, one_pass);
+        for (const std::size_t chunk_size : {4096u, 5000u, 65536u})
+            for (const std::size_t lead : {0u, 18u, 100u, 4096u}) {
+                ParseTuning tuning;
+                tuning.chunk_size = chunk_size;
+                tuning.guess_lead = lead;
+                tuning.settle_span = 1000;
+                EXPECT_EQ(encode(input, tuning), expected)
+                    << "size " << input.size() << ", chunks of " << chunk_size << ", lead " << lead;
+            }
+    }
 }
 
 } // namespace
