@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (size >= 1024) {
         ParseTuning chunked;
-        chunked.chunk_size = 512;
+        chunked.chunk_size = size / 3; // three chunks and a little
         chunked.guess_lead = size % 97; // often too short, so that guesses fail
         chunked.settle_span = 64;
         ByteBuffer again;

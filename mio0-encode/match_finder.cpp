@@ -27,8 +27,9 @@ std::size_t tree_slots_for(std::size_t size)
     return std::min(max_tree_slots, std::bit_ceil(std::max<std::size_t>(size, 2)));
 }
 
-// Positions this close to the end are searched by a plain scan: the trees
-// compare 8 bytes at a time and may read up to 41 bytes past a position.
+// Positions this close to the end are searched in the lists of three bytes
+// only: the trees compare 8 bytes at a time and may read up to 41 bytes past
+// a position.
 constexpr std::size_t tail_length = 48;
 
 inline std::uint64_t load64(const std::uint8_t* p)
@@ -68,23 +69,33 @@ MatchFinder::MatchFinder(std::span<const std::uint8_t> data)
 {
 }
 
-Match MatchFinder::search_tail(std::uint32_t position) const
+Match MatchFinder::search_tail(std::uint32_t position)
 {
-    // Few bytes are left: such positions are not put in the trees (later
-    // positions are all searched here too), and a plain scan of the window
-    // costs at most 18 x 4096 steps at each.
-    const std::uint8_t* const cur = data_.data() + position;
+    // Few bytes are left: such positions are not put in the trees, whose
+    // compares read past them, and later positions are all searched here
+    // too. Every match of three bytes or more is in the list of the hash of
+    // its first three, which every position with three bytes left joins.
+    const std::uint8_t* const bytes = data_.data();
+    const std::uint8_t* const cur = bytes + position;
     const auto limit = static_cast<unsigned>(std::min<std::size_t>(mio0::max_match, data_.size() - position));
-    const std::uint32_t first = position > mio0::max_distance ? position - mio0::max_distance : 0;
+    if (limit < mio0::min_match)
+        return {};
+    const std::uint32_t first3 = std::uint32_t{cur[0]} << 16 | std::uint32_t{cur[1]} << 8 | cur[2];
+    std::uint32_t& near_head = near_head_[(first3 * 2654435761u) >> hash_shift_];
     Match best;
-    for (std::uint32_t candidate = position; candidate-- > first;) {
-        const std::uint8_t* const old = data_.data() + candidate;
+    for (std::uint32_t older = near_head; older != none && position - older <= mio0::max_distance;
+         older = near_chain_[older & slot_mask_]) {
+        const std::uint8_t* const old = bytes + older;
         unsigned length = 0;
         while (length < limit && old[length] == cur[length])
             ++length;
         if (length > best.length)
-            best = {length, position - candidate};
+            best = {length, position - older};
+        if (length == limit)
+            break; // the list is newest first: none later is nearer or longer
     }
+    near_chain_[position & slot_mask_] = near_head;
+    near_head = position;
     return best.length >= mio0::min_match ? best : Match{};
 }
 

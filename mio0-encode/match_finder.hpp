@@ -45,7 +45,7 @@ public:
     void reset();
 
 private:
-    Match search_tail(std::uint32_t position) const;
+    Match search_tail(std::uint32_t position);
     Match insert(std::uint32_t position);
 
     std::span<const std::uint8_t> data_;
