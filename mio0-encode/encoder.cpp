@@ -412,13 +412,16 @@ void parse_in_pipeline(std::span<const std::uint8_t> input, const ParseTuning& t
     }
     std::mutex mutex;
     std::condition_variable changed;
+    bool stopping = false; // this thread gave up: the others must not wait for it
 
     const auto work = [&](std::size_t thread) {
         for (std::size_t chunk = thread; chunk < chunks; chunk += finder_threads) {
             Chunk& slot = slots[chunk % chunk_slots];
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return slot.free_for == chunk; });
+                changed.wait(lock, [&] { return slot.free_for == chunk || stopping; });
+                if (stopping)
+                    return;
             }
             find_chunk(input, tuning, finders[thread], scratch[thread], chunk, slot);
             {
@@ -428,29 +431,38 @@ void parse_in_pipeline(std::span<const std::uint8_t> input, const ParseTuning& t
             changed.notify_all();
         }
     };
-    std::vector<std::jthread> threads;
-    for (std::size_t t = 0; t < finder_threads; ++t)
-        threads.emplace_back(work, t);
+    std::vector<std::jthread> threads; // joined on the way out, also when this thread throws
+    try {
+        for (std::size_t t = 0; t < finder_threads; ++t)
+            threads.emplace_back(work, t);
 
-    PathWindow window = PathWindow::start();
-    for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
-        Chunk& slot = slots[chunk % chunk_slots];
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return slot.ready == chunk; });
+        PathWindow window = PathWindow::start();
+        for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
+            Chunk& slot = slots[chunk % chunk_slots];
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return slot.ready == chunk; });
+            }
+            const std::size_t start = chunk * chunk_size;
+            const std::size_t count = std::min(input.size(), start + chunk_size) - start;
+            if (window.leads_as(slot.guessed_start))
+                window = slot.guessed_end;
+            else
+                step_positions(window, count, slot.match_lengths.data(), slot.edges.data());
+            path.take(start, count, slot.edges.data(), slot.distances.data());
+            {
+                const std::lock_guard lock(mutex);
+                slot.free_for = chunk + chunk_slots;
+            }
+            changed.notify_all();
         }
-        const std::size_t start = chunk * chunk_size;
-        const std::size_t count = std::min(input.size(), start + chunk_size) - start;
-        if (window.leads_as(slot.guessed_start))
-            window = slot.guessed_end;
-        else
-            step_positions(window, count, slot.match_lengths.data(), slot.edges.data());
-        path.take(start, count, slot.edges.data(), slot.distances.data());
+    } catch (...) {
         {
             const std::lock_guard lock(mutex);
-            slot.free_for = chunk + chunk_slots;
+            stopping = true;
         }
         changed.notify_all();
+        throw;
     }
 }
 

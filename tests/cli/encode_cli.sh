@@ -69,6 +69,20 @@ expect_stdout $'\nInput is too large for MIO0\n'
 expect_absent huge.mio0
 rm -f huge
 
+begin "a large input, parsed by several threads: round trip, and memory running out"
+for _ in $(seq 40); do cat code mixed noise; done | head -c 3000000 >large
+[ "$(stat -c %s large)" -eq 3000000 ] || fail "large is $(stat -c %s large) bytes"
+run "$ENCODE" large large.mio0
+expect_status 0
+run "$DECODE" large.mio0 0 large.back
+expect_same large.back large
+if ! sanitized; then
+    run timeout 60 bash -c 'ulimit -v 25000; exec "$0" "$@"' "$ENCODE" large large.short
+    expect_status 1
+    expect_stdout $'\nCould not allocate memory\n'
+    expect_absent large.short
+fi
+
 begin "write failures: reported, devices kept, half-written files removed"
 run "$ENCODE" mixed no/such/dir/out
 expect_status 1
