@@ -132,8 +132,11 @@ Match MatchFinder::insert(std::uint32_t position)
     // smaller: where the next node that sorts before cur is hung; larger:
     // likewise for nodes that sort after it. Every node left in the subtree
     // being walked shares min(smaller_length, larger_length) bytes with cur,
-    // so comparisons start there. Members are read into locals: the stores
-    // into the tree might alias them.
+    // so comparisons start there. The side a node goes to is left for the
+    // compiler to branch on: speculating down the predicted side, right half
+    // the time, was measured faster than waiting for a chain of selects.
+    // Members are read into locals: the stores into the tree might alias
+    // them.
     std::uint32_t* const tree = tree_.data();
     const std::uint32_t slot_mask = slot_mask_;
     std::uint32_t* smaller = &tree[2 * (position & slot_mask)];

@@ -118,9 +118,9 @@ TEST(EncodeBlock, WritesAWellFormedBlock)
 }
 
 // The parse is emitted piece by piece, where the candidate paths meet; how
-// often that is tried must not change a single byte. The smallest span tries
-// at every 18th position and makes the kept edges grow at once; the runs and
-// two-letter inputs keep many candidate paths apart for a long stretch.
+// often that is tried must not change a single byte. The smallest spans
+// make the kept edges grow at the first try; the two-letter input keeps
+// candidate paths apart for hundreds of positions.
 TEST(EncodeBlock, SettlingThePathOftenGivesTheSameBlock)
 {
     std::vector<Bytes> inputs = sample_inputs();
