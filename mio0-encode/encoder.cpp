@@ -371,6 +371,18 @@ struct Chunk {
 constexpr std::size_t finder_threads = 2;
 constexpr std::size_t chunk_slots = 2 * finder_threads;
 
+// Finds the matches at positions first to first + count - 1, the next run
+// of `finder`, into the lengths and distances the path is stepped from.
+void find_matches(MatchFinder& finder, std::size_t first, std::size_t count, std::uint8_t* lengths,
+                  std::uint16_t* distances)
+{
+    for (std::size_t j = 0; j < count; ++j) {
+        const Match match = finder.find(static_cast<std::uint32_t>(first + j));
+        lengths[j] = static_cast<std::uint8_t>(match.length);
+        distances[j] = static_cast<std::uint16_t>(match.distance);
+    }
+}
+
 void find_chunk(std::span<const std::uint8_t> input, const ParseTuning& tuning, MatchFinder& finder,
                 std::vector<std::uint8_t>& scratch, std::size_t chunk, Chunk& out)
 {
@@ -381,11 +393,7 @@ void find_chunk(std::span<const std::uint8_t> input, const ParseTuning& tuning, 
     finder.reset();
     for (std::size_t p = warm; p < start; ++p)
         scratch[p - warm] = static_cast<std::uint8_t>(finder.find(static_cast<std::uint32_t>(p)).length);
-    for (std::size_t p = start; p < end; ++p) {
-        const Match match = finder.find(static_cast<std::uint32_t>(p));
-        out.match_lengths[p - start] = static_cast<std::uint8_t>(match.length);
-        out.distances[p - start] = static_cast<std::uint16_t>(match.distance);
-    }
+    find_matches(finder, start, end - start, out.match_lengths.data(), out.distances.data());
     PathWindow window = PathWindow::start();
     step_positions(window, start - guess, scratch.data() + (guess - warm), scratch.data() + mio0::max_distance);
     out.guessed_start = window;
@@ -480,11 +488,7 @@ void shortest_parse(std::span<const std::uint8_t> input, const ParseTuning& tuni
         std::vector<std::uint8_t> edges(std::min(n, piece));
         for (std::size_t start = 0; start < n; start += piece) {
             const std::size_t count = std::min(n - start, piece);
-            for (std::size_t j = 0; j < count; ++j) {
-                const Match match = finder.find(static_cast<std::uint32_t>(start + j));
-                lengths[j] = static_cast<std::uint8_t>(match.length);
-                distances[j] = static_cast<std::uint16_t>(match.distance);
-            }
+            find_matches(finder, start, count, lengths.data(), distances.data());
             step_positions(window, count, lengths.data(), edges.data());
             path.take(start, count, edges.data(), distances.data());
         }

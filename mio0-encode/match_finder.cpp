@@ -32,6 +32,11 @@ std::size_t tree_slots_for(std::size_t size)
 // a position.
 constexpr std::size_t tail_length = 48;
 
+inline std::uint32_t first_three(const std::uint8_t* p)
+{
+    return std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2];
+}
+
 inline std::uint64_t load64(const std::uint8_t* p)
 {
     std::uint64_t v;
@@ -80,8 +85,7 @@ Match MatchFinder::search_tail(std::uint32_t position)
     const auto limit = static_cast<unsigned>(std::min<std::size_t>(mio0::max_match, data_.size() - position));
     if (limit < mio0::min_match)
         return {};
-    const std::uint32_t first3 = std::uint32_t{cur[0]} << 16 | std::uint32_t{cur[1]} << 8 | cur[2];
-    std::uint32_t& near_head = near_head_[(first3 * 2654435761u) >> hash_shift_];
+    std::uint32_t& near_head = near_head_[near_bucket(first_three(cur))];
     Match best;
     for (std::uint32_t older = near_head; older != none && position - older <= mio0::max_distance;
          older = near_chain_[older & slot_mask_]) {
@@ -117,10 +121,10 @@ Match MatchFinder::insert(std::uint32_t position)
 {
     const std::uint8_t* const bytes = data_.data();
     const std::uint8_t* const cur = bytes + position;
-    const std::uint32_t first3 = std::uint32_t{cur[0]} << 16 | std::uint32_t{cur[1]} << 8 | cur[2];
+    const std::uint32_t first3 = first_three(cur);
     const std::uint32_t first4 = first3 << 8 | cur[3];
 
-    std::uint32_t& near_head = near_head_[(first3 * 2654435761u) >> hash_shift_];
+    std::uint32_t& near_head = near_head_[near_bucket(first3)];
     const std::uint32_t near = near_head;
     near_head = position;
     near_chain_[position & slot_mask_] = near;

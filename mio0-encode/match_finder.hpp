@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -46,6 +47,8 @@ public:
 
 private:
     Match search_tail(std::uint32_t position);
+    // The list of the strings whose first three bytes are `first3`.
+    std::size_t near_bucket(std::uint32_t first3) const { return (first3 * 2654435761u) >> hash_shift_; }
     Match insert(std::uint32_t position);
 
     std::span<const std::uint8_t> data_;
