@@ -6,6 +6,7 @@
 
 #include "byte_pairs.hpp"
 #include "file_io.hpp"
+#include "platform.hpp"
 #include "swapper.hpp"
 
 namespace {
@@ -30,7 +31,7 @@ int run_swapper(int argc, char** argv)
         std::fputs("If OutFile is not supplied, stdout will be used.\n", stdout);
         return exit_usage;
     }
-    ignore_file_size_signal();
+    prepare_process();
 
     SwapJob job;
     job.input_path = argv[1];
@@ -68,4 +69,4 @@ int run_swapper(int argc, char** argv)
 
 } // namespace
 
-int main(int argc, char** argv) { return run_swapper(argc, argv); }
+int main(int argc, char** argv) { return run_with_arguments(argc, argv, run_swapper); }

@@ -1,8 +1,5 @@
 #include "swapper.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "byte_pairs.hpp"
 #include "file_io.hpp"
 
@@ -13,23 +10,13 @@ namespace {
 constexpr std::size_t piece_size = std::size_t{256} << 10;
 static_assert(piece_size % 2 == 0);
 
-// True when `path` names the file open as fd (the same file, whatever the
-// path): writing it must wait until the input has been read whole.
-bool names_open_file(const std::string& path, int fd)
-{
-    struct stat named {};
-    struct stat open {};
-    return ::stat(path.c_str(), &named) == 0 && ::fstat(fd, &open) == 0 &&
-           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
-}
-
 std::uint8_t stream_result(SwapJob& job, OutputFile& output)
 {
     ByteBuffer piece;
     if (!piece.resize(piece_size))
         return write_io_failed;
     for (;;) {
-        const std::int64_t got = read_fully(job.input_fd, piece.data(), piece.size());
+        const std::int64_t got = job.input.read(piece.data(), piece.size());
         if (got < 0)
             return write_read_failed;
         const auto length = static_cast<std::size_t>(got);
@@ -38,34 +25,27 @@ std::uint8_t stream_result(SwapJob& job, OutputFile& output)
         if (!output.write(piece.data(), length))
             return write_io_failed;
         if (length < piece.size())
-            return write_ok; // read_fully stops short only at end of file
+            return write_ok; // a read stops short only at end of input
     }
 }
 
 } // namespace
 
-SwapJob::~SwapJob()
-{
-    if (input_fd >= 0)
-        ::close(input_fd);
-}
-
 std::uint8_t read_input_file(SwapJob& job)
 {
-    int fd = -1;
-    if (open_input(job.input_path.c_str(), fd) != InputStatus::Ok)
+    if (!job.input.open(job.input_path.c_str()))
         return read_open_failed;
-    if (!job.to_stdout && !names_open_file(job.output_path, fd)) {
+    if (!job.to_stdout && !job.input.is_named_by(job.output_path.c_str())) {
         job.streaming = true;
-        job.input_fd = fd;
         return read_ok;
     }
-    const InputStatus status = read_to_end(fd, job.data);
-    ::close(fd);
+    const InputStatus status = read_to_end(job.input, job.data, UINT64_MAX);
+    job.input.close();
     switch (status) {
     case InputStatus::Ok:
         return read_ok;
     case InputStatus::OutOfMemory:
+    case InputStatus::TooLarge:
         return read_no_memory;
     case InputStatus::OpenFailed:
     case InputStatus::ReadFailed:

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "byte_buffer.hpp"
+#include "platform.hpp"
 
 // The settings and the data of one run.
 //
@@ -21,8 +22,7 @@ struct SwapJob {
     std::string output_path;
     ByteBuffer data;             // buffered: exactly the input's bytes
     bool streaming = false;
-    int input_fd = -1;           // streaming: the open input
-    ~SwapJob();
+    InputFile input;             // streaming: the open input
 };
 
 // Result codes of read_input_file.

@@ -3,26 +3,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include <sys/mman.h>
-
-namespace {
-
-// Buffers this large are backed by transparent huge pages where the kernel
-// offers them on request: a 64 MiB file then costs 32 page faults, not 16384.
-constexpr std::size_t huge_page = std::size_t{2} << 20;
-
-void advise_huge_pages(std::uint8_t* bytes, std::size_t size)
-{
-    if (size < 2 * huge_page)
-        return;
-    const auto start = reinterpret_cast<std::uintptr_t>(bytes);
-    const std::uintptr_t first = (start + huge_page - 1) & ~(huge_page - 1);
-    const std::uintptr_t last = (start + size) & ~(huge_page - 1);
-    if (last > first)
-        (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
-
-} // namespace
+#include "platform.hpp"
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
     : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0))
@@ -54,7 +35,7 @@ bool ByteBuffer::resize(std::size_t size)
         return false;
     bytes_ = static_cast<std::uint8_t*>(grown);
     size_ = size;
-    advise_huge_pages(bytes_, size_);
+    advise_large_buffer(bytes_, size_);
     return true;
 }
 
@@ -66,7 +47,7 @@ bool ByteBuffer::assign_zeros(std::size_t size)
     release();
     bytes_ = static_cast<std::uint8_t*>(zeros);
     size_ = size;
-    advise_huge_pages(bytes_, size_);
+    advise_large_buffer(bytes_, size_);
     return true;
 }
 

@@ -5,9 +5,6 @@
 #include <cstring>
 #include <exception>
 
-#include <cerrno>
-#include <unistd.h>
-
 #include "byte_pairs.hpp"
 #include "file_io.hpp"
 #include "mio0_format.hpp"
@@ -43,13 +40,13 @@ private:
 
 class FileSource final : public BlockSource {
 public:
-    FileSource(int fd, std::int64_t remaining) : fd_(fd), remaining_(remaining) {}
+    FileSource(InputFile& input, std::int64_t remaining) : input_(input), remaining_(remaining) {}
     std::int64_t read(std::uint8_t* bytes, std::size_t length) override
     {
         // A regular file is never read past the size it had when opened.
         if (remaining_ >= 0)
             length = static_cast<std::size_t>(std::min<std::int64_t>(remaining_, static_cast<std::int64_t>(length)));
-        const std::int64_t got = read_fully(fd_, bytes, length);
+        const std::int64_t got = input_.read(bytes, length);
         if (got > 0 && remaining_ >= 0)
             remaining_ = std::max<std::int64_t>(0, remaining_ - got);
         return got;
@@ -57,7 +54,7 @@ public:
     std::int64_t remaining() const override { return remaining_; }
 
 private:
-    int fd_;
+    InputFile& input_;
     std::int64_t remaining_;
 };
 
@@ -194,39 +191,44 @@ DecodeStatus load_block_from_memory(std::span<const std::uint8_t> file, std::uin
 
 DecodeStatus load_block(const char* path, std::uint32_t offset, DecoderState& state)
 {
-    int fd = -1;
-    if (open_input(path, fd) != InputStatus::Ok)
+    InputFile input;
+    if (!input.open(path))
         return DecodeStatus::OpenFailed;
 
     DecodeStatus status = DecodeStatus::Ok;
     std::int64_t remaining = -1;
-    const std::int64_t size = regular_file_size(fd);
+    const std::int64_t size = input.regular_size();
     if (size >= 0) {
         remaining = offset < size ? size - offset : 0;
-        if (remaining > 0 && ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+        if (remaining > 0 && input.seek(offset) != SeekResult::Done)
             status = DecodeStatus::OpenFailed;
-    } else if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        if (errno != ESPIPE) {
+    } else {
+        switch (input.seek(offset)) {
+        case SeekResult::Done:
+            break;
+        case SeekResult::Failed:
             status = DecodeStatus::OpenFailed;
-        } else {
+            break;
+        case SeekResult::Unseekable: {
             // A pipe: the offset is reached by reading past it.
             std::uint8_t scratch[std::size_t{1} << 16];
             std::uint64_t skip = offset;
             while (status == DecodeStatus::Ok && skip > 0) {
                 const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(skip, sizeof scratch));
-                const std::int64_t got = read_fully(fd, scratch, piece);
+                const std::int64_t got = input.read(scratch, piece);
                 if (got < 0)
                     status = DecodeStatus::OpenFailed;
                 else if (static_cast<std::size_t>(got) < piece)
                     status = DecodeStatus::NotMio0;
                 skip -= piece;
             }
+            break;
+        }
         }
     }
     if (status == DecodeStatus::Ok) {
-        FileSource source(fd, remaining);
+        FileSource source(input, remaining);
         status = load_from(source, state);
     }
-    ::close(fd);
     return status;
 }

@@ -12,8 +12,6 @@
 #include "file_io.hpp"
 #include "mio0_format.hpp"
 
-#include <cerrno>
-#include <unistd.h>
 
 namespace {
 
@@ -220,18 +218,9 @@ constexpr std::uint64_t last_offset = 0xFFFFFFFFu; // the largest offset the dec
 constexpr std::size_t scan_piece = std::size_t{64} << 10;
 constexpr std::size_t magic_overlap = 3;
 
-bool pread_exactly(int fd, std::uint8_t* bytes, std::size_t length, std::uint64_t offset)
+bool read_exactly_at(InputFile& input, std::uint8_t* bytes, std::size_t length, std::uint64_t offset)
 {
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(fd, bytes + done, length - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
+    return input.read_at(bytes, length, offset) == static_cast<std::int64_t>(length);
 }
 
 // Checks the candidate at `offset`, whose first bytes are `held`, and
@@ -239,7 +228,7 @@ bool pread_exactly(int fd, std::uint8_t* bytes, std::size_t length, std::uint64_
 // and body lie there, and otherwise read into `scratch`, only once its
 // header has shown that the body lies in the file. Kept out of line: inlined into the scan loop
 // it costs the loop more than the rare call does.
-[[gnu::noinline]] DecodeStatus check_candidate(int fd, std::uint64_t size, std::uint64_t offset,
+[[gnu::noinline]] DecodeStatus check_candidate(InputFile& input, std::uint64_t size, std::uint64_t offset,
                                                std::span<const std::uint8_t> held, ByteBuffer& scratch,
                                                std::vector<FoundBlock>& blocks)
 {
@@ -249,7 +238,7 @@ bool pread_exactly(int fd, std::uint8_t* bytes, std::size_t length, std::uint64_
     const std::uint8_t* bytes = held.data();
     std::uint8_t header_bytes[mio0::header_size];
     if (held.size() < mio0::header_size) {
-        if (!pread_exactly(fd, header_bytes, sizeof header_bytes, offset))
+        if (!read_exactly_at(input, header_bytes, sizeof header_bytes, offset))
             return DecodeStatus::OpenFailed;
         bytes = header_bytes;
     }
@@ -266,7 +255,7 @@ bool pread_exactly(int fd, std::uint8_t* bytes, std::size_t length, std::uint64_
     if (held.size() < needed) {
         if (!scratch.resize(needed))
             return DecodeStatus::OutOfMemory;
-        if (!pread_exactly(fd, scratch.data(), needed, offset))
+        if (!read_exactly_at(input, scratch.data(), needed, offset))
             return DecodeStatus::OpenFailed;
         bytes = scratch.data();
     }
@@ -278,7 +267,7 @@ bool pread_exactly(int fd, std::uint8_t* bytes, std::size_t length, std::uint64_
 }
 
 // The scan of a regular file through its descriptor.
-DecodeStatus scan_file(int fd, std::uint64_t size, std::vector<FoundBlock>& blocks)
+DecodeStatus scan_file(InputFile& input, std::uint64_t size, std::vector<FoundBlock>& blocks)
 {
     ByteBuffer piece;
     ByteBuffer scratch;
@@ -288,14 +277,14 @@ DecodeStatus scan_file(int fd, std::uint64_t size, std::vector<FoundBlock>& bloc
     for (std::uint64_t start = 0; start < size && start <= last_offset && status == DecodeStatus::Ok;
          start += scan_piece) {
         const auto held = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - start));
-        if (!pread_exactly(fd, piece.data(), held, start))
+        if (!read_exactly_at(input, piece.data(), held, start))
             return DecodeStatus::OpenFailed;
         const std::size_t scanned = std::min(held, scan_piece);
         scan_magics(piece.data(), scanned, held, [&](std::size_t at) {
             const std::uint64_t offset = start + at;
             if (offset > last_offset)
                 return false;
-            status = check_candidate(fd, size, offset, {piece.data() + at, held - at}, scratch, blocks);
+            status = check_candidate(input, size, offset, {piece.data() + at, held - at}, scratch, blocks);
             return status == DecodeStatus::Ok;
         });
     }
@@ -320,21 +309,22 @@ std::vector<FoundBlock> find_blocks(std::span<const std::uint8_t> file)
 
 DecodeStatus list_blocks(const char* path, std::vector<FoundBlock>& blocks)
 {
-    int fd = -1;
-    if (open_input(path, fd) != InputStatus::Ok)
+    InputFile input;
+    if (!input.open(path))
         return DecodeStatus::OpenFailed;
     DecodeStatus status = DecodeStatus::Ok;
-    const std::int64_t size = regular_file_size(fd);
+    const std::int64_t size = input.regular_size();
     if (size >= 0) {
-        status = scan_file(fd, static_cast<std::uint64_t>(size), blocks);
+        status = scan_file(input, static_cast<std::uint64_t>(size), blocks);
     } else {
         // A pipe: only a copy in memory gives the random access a check needs.
         ByteBuffer all;
-        switch (read_to_end(fd, all)) {
+        switch (read_to_end(input, all, UINT64_MAX)) {
         case InputStatus::Ok:
             blocks = find_blocks({all.data(), all.size()});
             break;
         case InputStatus::OutOfMemory:
+        case InputStatus::TooLarge:
             status = DecodeStatus::OutOfMemory;
             break;
         case InputStatus::OpenFailed:
@@ -343,7 +333,6 @@ DecodeStatus list_blocks(const char* path, std::vector<FoundBlock>& blocks)
             break;
         }
     }
-    ::close(fd);
     return status;
 }
 

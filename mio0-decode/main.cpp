@@ -9,6 +9,7 @@
 #include "command_line.hpp"
 #include "decompress.hpp"
 #include "file_io.hpp"
+#include "platform.hpp"
 
 namespace {
 
@@ -61,7 +62,7 @@ int run_decoder(int argc, char** argv)
         std::fputs("    destination   The destination file for decoding\n", stdout);
         return exit_usage;
     }
-    ignore_file_size_signal();
+    prepare_process();
     if (std::strcmp(argv[2], "list") == 0)
         return run_listing(argv[1], argv[3]);
 
@@ -78,4 +79,4 @@ int run_decoder(int argc, char** argv)
 
 } // namespace
 
-int main(int argc, char** argv) { return run_decoder(argc, argv); }
+int main(int argc, char** argv) { return run_with_arguments(argc, argv, run_decoder); }

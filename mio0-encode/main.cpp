@@ -4,6 +4,7 @@
 
 #include "encoder.hpp"
 #include "file_io.hpp"
+#include "platform.hpp"
 
 namespace {
 
@@ -24,10 +25,12 @@ int run_encoder(int argc, char** argv)
         std::fputs("    OutFile    The file that receives the MIO0 block\n", stdout);
         return exit_usage;
     }
-    ignore_file_size_signal();
+    prepare_process();
 
-    FileBytes input;
-    switch (input.load(argv[1])) {
+    // Read, not mapped: a mapped input that shrinks under the encoder would
+    // end it with a bus error.
+    ByteBuffer input;
+    switch (read_file(argv[1], input, max_encode_input)) {
     case InputStatus::Ok:
         break;
     case InputStatus::OpenFailed:
@@ -36,6 +39,8 @@ int run_encoder(int argc, char** argv)
         return fail("\nCould not allocate memory\n");
     case InputStatus::ReadFailed:
         return fail("\nCould not read input file\n");
+    case InputStatus::TooLarge:
+        return fail("\nInput is too large for MIO0\n");
     }
 
     ByteBuffer block;
@@ -56,4 +61,4 @@ int run_encoder(int argc, char** argv)
 
 } // namespace
 
-int main(int argc, char** argv) { return run_encoder(argc, argv); }
+int main(int argc, char** argv) { return run_with_arguments(argc, argv, run_encoder); }
