@@ -173,7 +173,7 @@ TEST(MatchFinder, FindsTheLongestMatchAtEveryPosition)
             continue; // the brute force costs 4096 steps a position
         MatchFinder finder(input);
         for (std::size_t i = 0; i < input.size(); ++i) {
-            const Match found = finder.find(static_cast<std::uint32_t>(i));
+            const Match found = finder.insert_and_find(static_cast<std::uint32_t>(i));
             const Match expected = brute_force_match(input, i);
             ASSERT_EQ(found.length, expected.length) << "size " << input.size() << " position " << i;
             if (found.length == 0)
@@ -269,7 +269,7 @@ std::uint64_t sequential_optimum(const Bytes& data)
     MatchFinder finder(data);
     for (std::size_t i = 0; i < data.size(); ++i) {
         cost[i + 1] = std::min(cost[i + 1], cost[i] + mio0::literal_bits);
-        const Match m = finder.find(static_cast<std::uint32_t>(i));
+        const Match m = finder.insert_and_find(static_cast<std::uint32_t>(i));
         for (unsigned length = mio0::min_match; length <= m.length; ++length)
             cost[i + length] = std::min(cost[i + length], cost[i] + mio0::pair_bits);
     }
