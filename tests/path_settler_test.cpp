@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 
 #include "block_builder.hpp"
@@ -24,6 +25,13 @@ struct Tokens {
     Bytes layout, pairs, literals;
     bool operator==(const Tokens&) const = default;
 };
+
+void PrintTo(const Tokens& tokens, std::ostream* out)
+{
+    *out << tokens.pairs.size() / 2 << " pairs, " << tokens.literals.size() << " literals, layout";
+    for (const std::uint8_t byte : tokens.layout)
+        *out << ' ' << std::hex << int{byte} << std::dec;
+}
 
 // Room for the streams of a parse of n bytes, and the streams cut to what
 // was written.
@@ -130,6 +138,10 @@ TEST(PathSettler, EmitsThePathOfAFullBacktrackAtEverySpan)
         parse_graph(random_bytes(3000, 3, 2)),
         parse_graph(runs(3000, 2, 60)),
         parse_graph(runs(3000, 19, 40)),
+        // Runs a little shorter than the longest pair: the path often leaves
+        // the oldest of the newest 18 positions by a pair of 18, the case
+        // that needs all 18 chains.
+        parse_graph(runs(3000, 15, 5)),
         parse_graph(runs(3000, 100, 1000)),
         parse_graph(mixed_repeats(3000, 3)),
     };
