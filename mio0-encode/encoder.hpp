@@ -23,7 +23,8 @@ static_assert((max_encode_input + 31) / 32 * 4 <= mio0::max_layout_bytes);
 
 // How the parse is computed, never what it is: tests turn these to reach
 // the paths that large inputs take. Out-of-range values are taken as the
-// nearest bound, so no value allocates more than the input needs.
+// nearest bound, so that no value, however large, makes the parse allocate
+// more than a few MiB beyond what the input itself needs.
 struct ParseTuning {
     // Inputs of two chunks or more are parsed by several threads, a chunk
     // at a time (never when 0). Buffers of four chunks are kept, at most
