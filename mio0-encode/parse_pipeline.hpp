@@ -1,0 +1,21 @@
+#pragma once
+
+// Driving the parse: matches found, the path stepped through them and
+// handed to the settler, on one thread for small inputs and in a pipeline
+// of chunks on three for large ones.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "encoder.hpp"
+#include "path_settler.hpp"
+
+struct ParseReport {
+    std::size_t chunks = 0;    // 0 when the input was parsed in one pass
+    std::size_t restepped = 0; // chunks whose guessed path was wrong and was stepped again
+};
+
+// Finds the shortest path through `input` and emits it through `path`, up
+// to the end. The path does not depend on `tuning`. Throws std::bad_alloc.
+ParseReport parse_shortest_path(std::span<const std::uint8_t> input, const ParseTuning& tuning, PathSettler& path);
