@@ -25,24 +25,22 @@ struct SwapJob {
     InputFile input;             // streaming: the open input
 };
 
-// Result codes of read_input_file.
-inline constexpr std::uint8_t read_ok = 0;
-inline constexpr std::uint8_t read_open_failed = 1;
-inline constexpr std::uint8_t read_no_memory = 2;
-inline constexpr std::uint8_t read_io_failed = 3;
-
-// Result codes of write_result.
-inline constexpr std::uint8_t write_ok = 0;
-inline constexpr std::uint8_t write_open_failed = 1;
-inline constexpr std::uint8_t write_io_failed = 2;
-inline constexpr std::uint8_t write_read_failed = 3; // streaming: the input failed
+// What a stage of the job reports: success, or the cause of its failure.
+enum class SwapStatus : std::uint8_t {
+    Ok,
+    InputOpenFailed,   // missing, unreadable, or a directory
+    OutOfMemory,       // no buffer to read the input into, whole or a piece
+    InputReadFailed,   // an I/O error while reading the input
+    OutputOpenFailed,  // the output file cannot be created or truncated
+    OutputWriteFailed, // a write to the output, or its close, failed
+};
 
 // Opens the input and, unless the job streams, reads all of it, to its end:
 // pipes work, and sizes are 64-bit.
-std::uint8_t read_input_file(SwapJob& job);
+SwapStatus read_input_file(SwapJob& job);
 
 // Writes the result to the output file or standard output and releases
 // the data; a streaming job reads, swaps if requested, and writes its input
 // piece by piece here. A failure removes the regular output file that this
 // call created or truncated.
-std::uint8_t write_result(SwapJob& job);
+SwapStatus write_result(SwapJob& job);

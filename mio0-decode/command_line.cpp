@@ -1,20 +1,42 @@
 #include "command_line.hpp"
 
-std::uint32_t parse_offset(const char* text)
+namespace {
+
+// The value of one digit in `base` (10 or 16), or -1 when `c` is not one.
+int digit_value(char c, unsigned base)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (base == 16 && c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (base == 16 && c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::optional<std::uint32_t> parse_offset(const char* text)
 {
     constexpr std::uint64_t max_offset = 0xFFFFFFFFu;
+    unsigned base = 10;
     const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
-        ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
-    std::uint64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + static_cast<std::uint64_t>(*p - '0');
-        if (value > max_offset)
-            return static_cast<std::uint32_t>(max_offset);
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        base = 16;
+        p += 2;
     }
-    const auto magnitude = static_cast<std::uint32_t>(value);
-    return negative ? static_cast<std::uint32_t>(0u - magnitude) : magnitude;
+    if (*p == '\0')
+        return std::nullopt; // "" and a bare "0x"
+    std::uint64_t value = 0;
+    for (; *p != '\0'; ++p) {
+        const int digit = digit_value(*p, base);
+        if (digit < 0)
+            return std::nullopt;
+        // Checked at every digit, so the value never grows past 2^36 and
+        // any count of leading zeros is taken.
+        value = value * base + static_cast<unsigned>(digit);
+        if (value > max_offset)
+            return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
 }

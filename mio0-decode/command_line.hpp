@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
-// Converts decimal text to the 32-bit offset: leading white space skipped,
-// one optional sign ("-" negates modulo 2^32), digits up to the first other
-// character; no digits gives 0, and a value above 4294967295 saturates to
-// 4294967295 whatever its sign. Only decimal is taken: "0x20" is 0.
-std::uint32_t parse_offset(const char* text);
+// Reads the offset argument: decimal digits (leading zeros allowed, "0100"
+// is 100), or "0x"/"0X" followed by hexadecimal digits in either case, as
+// the listing prints its hex_offset column. Nothing else is taken: no sign,
+// no white space, no suffix, and no value above 4294967295. nullopt for
+// every refused text, so that a mistyped offset never reads another block.
+std::optional<std::uint32_t> parse_offset(const char* text);
