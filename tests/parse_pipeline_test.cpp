@@ -104,3 +104,31 @@ TEST(ParsePipeline, FindsMatchesAtTheWholeWindowBeforeEveryChunk)
 }
 
 } // namespace
+
+namespace {
+
+// Chunk sizes are taken within 256 bytes and 2 MiB. Below, every chunk
+// would cost its thread 4096 positions of lead-in and a cleared finder for
+// fewer positions of its own (one byte a chunk made the parse 600 times
+// slower); above, the four chunk buffers would grow to 8 bytes an input
+// byte. The block is the same either way.
+TEST(ParsePipeline, ChunkSizesOutOfRangeAreTakenAsTheNearestBound)
+{
+    const Bytes small = mixed_repeats(20000, 9);
+    const Bytes small_block = one_pass_block(small);
+    for (const std::size_t chunk_size : {1u, 2u, 17u, 18u, 255u}) {
+        ParseTuning tuning;
+        tuning.chunk_size = chunk_size;
+        const Parsed parsed = parse(small, tuning);
+        EXPECT_EQ(parsed.report.chunks, (small.size() + 255) / 256) << "chunks of " << chunk_size;
+        EXPECT_EQ(parsed.block, small_block) << "chunks of " << chunk_size;
+    }
+    const Bytes large = text_like((std::size_t{5} << 20) + 7, 5);
+    ParseTuning halves;
+    halves.chunk_size = large.size() / 2;
+    const Parsed parsed = parse(large, halves);
+    EXPECT_EQ(parsed.report.chunks, 3u); // 2 MiB, 2 MiB and the rest
+    EXPECT_EQ(parsed.block, one_pass_block(large));
+}
+
+} // namespace
