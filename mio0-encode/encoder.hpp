@@ -27,8 +27,8 @@ static_assert((max_encode_input + 31) / 32 * 4 <= mio0::max_layout_bytes);
 // more than a few MiB beyond what the input itself needs.
 struct ParseTuning {
     // Inputs of two chunks or more are parsed by several threads, a chunk
-    // at a time (never when 0). Buffers of four chunks are kept, at most
-    // eight bytes an input byte since a chunk is at most half the input.
+    // at a time (never when 0; else 256 bytes to 2 MiB). Buffers of four
+    // chunks are kept, 4 bytes a position of a chunk.
     std::size_t chunk_size = std::size_t{1} << 20;
     // How far before its chunk a thread starts the path it guesses (at most
     // 4096). Where the guess proves wrong, the chunk is parsed again.

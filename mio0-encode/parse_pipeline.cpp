@@ -171,9 +171,12 @@ void parse_in_one_pass(std::span<const std::uint8_t> input, PathSettler& path)
 
 ParseReport parse_shortest_path(std::span<const std::uint8_t> input, const ParseTuning& tuning, PathSettler& path)
 {
+    ParseTuning clamped = tuning;
+    if (clamped.chunk_size != 0)
+        clamped.chunk_size = std::clamp(clamped.chunk_size, min_chunk_size, max_chunk_size);
     ParseReport report;
-    if (tuning.chunk_size != 0 && input.size() / tuning.chunk_size >= 2)
-        report = parse_in_pipeline(input, tuning, path);
+    if (clamped.chunk_size != 0 && input.size() / clamped.chunk_size >= 2)
+        report = parse_in_pipeline(input, clamped, path);
     else
         parse_in_one_pass(input, path);
     path.finish(input.size());

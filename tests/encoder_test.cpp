@@ -155,6 +155,22 @@ TEST(MatchFinder, FindsTheLongestMatchAtEveryPosition)
     for (int i = 0; i < 9000; ++i)
         staircase.push_back(static_cast<std::uint8_t>((i / 3) % 7 + (i % 5 == 0 ? 100 : 0)));
     inputs.push_back(staircase);
+    // Noise with three bytes repeated from exactly 4096 and 4097 positions
+    // back, the fourth byte differing: the only match at each is of three
+    // bytes at the edge of the window, or none. Early positions take the
+    // search of the trees, the last 48 of the input another.
+    for (const std::size_t size : {9000u, 4096u + 40u}) {
+        Bytes edge = random_bytes(size, 256, 6);
+        for (std::size_t at = mio0::max_distance + 1, k = 0; at + 4 <= size; at += 300, ++k) {
+            const std::size_t back = k % 2 == 0 ? mio0::max_distance : mio0::max_distance + 1;
+            std::copy_n(edge.begin() + static_cast<long>(at - back), 3, edge.begin() + static_cast<long>(at));
+            edge[at + 3] = static_cast<std::uint8_t>(edge[at - back + 3] + 1);
+        }
+        edge[size - 4] = edge[size - 4 - mio0::max_distance];
+        edge[size - 3] = edge[size - 3 - mio0::max_distance];
+        edge[size - 2] = edge[size - 2 - mio0::max_distance];
+        inputs.push_back(edge);
+    }
     for (const Bytes& input : inputs) {
         if (input.size() > 30000)
             continue; // the brute force costs 4096 steps a position

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "block_builder.hpp"
 #include "encoder.hpp"
 #include "encoder_inputs.hpp"
+#include "mio0_format.hpp"
 #include "parse_pipeline.hpp"
 #include "path_settler.hpp"
 
@@ -75,6 +78,57 @@ TEST(ParsePipeline, MissedGuessesAreSteppedAgainToTheBlockOfOnePass)
                     << "size " << input.size() << ", chunks of " << chunk_size << ", lead " << lead;
             }
     }
+}
+
+} // namespace
+
+namespace {
+
+// A chunk's first position can match the bytes 4096 before it, the oldest
+// its thread takes in first. Noise, with 18 bytes at each chunk start that
+// repeat those 4096 before: the pair there saves 9 bits over any other way
+// through them, and only a window of the full 4096 positions finds it.
+TEST(ParsePipeline, FindsMatchesAtTheWholeWindowBeforeEveryChunk)
+{
+    constexpr std::size_t chunk_size = 8192;
+    Bytes input = random_bytes(6 * chunk_size + 100, 256, 21);
+    for (std::size_t start = chunk_size; start < input.size(); start += chunk_size)
+        std::copy_n(input.begin() + static_cast<long>(start - mio0::max_distance), mio0::max_match,
+                    input.begin() + static_cast<long>(start));
+    const Bytes expected = one_pass_block(input);
+    ParseTuning tuning;
+    tuning.chunk_size = chunk_size;
+    const Parsed parsed = parse(input, tuning);
+    EXPECT_EQ(parsed.report.chunks, 7u);
+    EXPECT_EQ(parsed.block, expected);
+}
+
+} // namespace
+
+namespace {
+
+// Chunk sizes are taken within 256 bytes and 2 MiB. Below, every chunk
+// would cost its thread 4096 positions of lead-in and a cleared finder for
+// fewer positions of its own (one byte a chunk made the parse 600 times
+// slower); above, the four chunk buffers would grow to 8 bytes an input
+// byte. The block is the same either way.
+TEST(ParsePipeline, ChunkSizesOutOfRangeAreTakenAsTheNearestBound)
+{
+    const Bytes small = mixed_repeats(20000, 9);
+    const Bytes small_block = one_pass_block(small);
+    for (const std::size_t chunk_size : {1u, 2u, 17u, 18u, 255u}) {
+        ParseTuning tuning;
+        tuning.chunk_size = chunk_size;
+        const Parsed parsed = parse(small, tuning);
+        EXPECT_EQ(parsed.report.chunks, (small.size() + 255) / 256) << "chunks of " << chunk_size;
+        EXPECT_EQ(parsed.block, small_block) << "chunks of " << chunk_size;
+    }
+    const Bytes large = text_like((std::size_t{5} << 20) + 7, 5);
+    ParseTuning halves;
+    halves.chunk_size = large.size() / 2;
+    const Parsed parsed = parse(large, halves);
+    EXPECT_EQ(parsed.report.chunks, 3u); // 2 MiB, 2 MiB and the rest
+    EXPECT_EQ(parsed.block, one_pass_block(large));
 }
 
 } // namespace

@@ -129,3 +129,54 @@ TEST(PathWindow, LeadsAsOnlyWhereTheEdgesAgree)
 }
 
 } // namespace
+
+namespace {
+
+// Random match lengths: 0 or 3 to 18, with 18 common, so that every lane of
+// the window is often reached.
+Bytes random_lengths(std::mt19937& random, std::size_t n)
+{
+    Bytes lengths(n);
+    for (auto& length : lengths) {
+        const unsigned pick = random() % 4;
+        length = pick == 0 ? 0 : pick == 1 ? mio0::max_match : static_cast<std::uint8_t>(3 + random() % 16);
+    }
+    return lengths;
+}
+
+// Two windows that leads_as takes for each other must choose the same edges
+// from then on, whatever the lengths that follow. Here the windows come from
+// histories that differ only before a common tail of every length from 0 to
+// 24, so that they differ in few lanes, anywhere up to the last that a pair
+// reaches.
+TEST(PathWindow, WindowsThatLeadAlikeChooseAlikeOnEveryContinuation)
+{
+    std::mt19937 random(7);
+    std::size_t alike = 0;
+    for (unsigned trial = 0; trial < 20000; ++trial) {
+        const std::size_t tail = trial % 25;
+        const Bytes common = random_lengths(random, tail);
+        PathWindow one = PathWindow::start();
+        PathWindow other = PathWindow::start();
+        for (PathWindow* window : {&one, &other}) {
+            Bytes history = random_lengths(random, 1 + random() % 40);
+            history.insert(history.end(), common.begin(), common.end());
+            Bytes sink(history.size());
+            step_positions(*window, history.size(), history.data(), sink.data());
+        }
+        if (!one.leads_as(other))
+            continue;
+        ++alike;
+        for (unsigned continuation = 0; continuation < 4; ++continuation) {
+            const Bytes next = random_lengths(random, 40);
+            PathWindow a = one, b = other;
+            Bytes edges_a(next.size()), edges_b(next.size());
+            step_positions(a, next.size(), next.data(), edges_a.data());
+            step_positions(b, next.size(), next.data(), edges_b.data());
+            ASSERT_EQ(edges_a, edges_b) << "trial " << trial << ", common tail " << tail;
+        }
+    }
+    EXPECT_GT(alike, 100u);
+}
+
+} // namespace
