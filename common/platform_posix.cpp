@@ -492,7 +492,7 @@ void prepare_process()
         (void)::sigaddset(&action.sa_mask, caught);
     // The default action is back as the handler starts, so the signal it
     // raises ends the process as soon as the handler returns.
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
     for (const int caught : caught_signals) {
         struct sigaction old {};
         // nohup and background jobs of a script start with some of these
