@@ -353,13 +353,11 @@ bool OutputFile::open(const char* path)
     case LinkWalk::Final:
         break;
     }
-    const std::size_t slash = final_path.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : final_path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
+    const std::string name = final_path.substr(final_path.find_last_of('/') + 1); // npos + 1 is 0
     if (name.empty() || name == "." || name == "..")
         return false;
 
-    const int directory_fd = ::open(directory.c_str(), directory_flags);
+    const int directory_fd = ::open(directory_of(final_path).c_str(), directory_flags);
     if (directory_fd < 0)
         return false;
     directory_ = directory_fd;
