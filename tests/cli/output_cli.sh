@@ -281,9 +281,11 @@ for delay in 0.005 0.05; do
     expect_silent
     run "$DECODE" shrinking.mio0 0 shrinking.back
     expect_status 0
+    # What a read racing the truncation returns past the new end is the
+    # kernel's affair; the first 4096 bytes are never touched.
     size=$(stat -c %s shrinking.back)
-    [ "$size" -ge 4096 ] || fail "the block holds $size bytes"
-    cmp -s -n "$size" shrinking.back whole || fail "the block is not a prefix of the input"
+    [ "$size" -ge 4096 ] && [ "$size" -le $((32 << 20)) ] || fail "the block holds $size bytes"
+    cmp -s -n 4096 shrinking.back whole || fail "the block does not start with the input"
 done
 expect_no_temporaries
 rm -f whole shrinking shrinking.back
