@@ -35,7 +35,10 @@ SwapStatus read_input_file(SwapJob& job)
 {
     if (!job.input.open(job.input_path.c_str()))
         return SwapStatus::InputOpenFailed;
-    if (!job.to_stdout && !job.input.is_named_by(job.output_path.c_str())) {
+    // An output file, even the input itself under any name, is written to a
+    // new file that replaces it only once complete: the input stays whole
+    // and readable while it is streamed.
+    if (!job.to_stdout) {
         job.streaming = true;
         return SwapStatus::Ok;
     }

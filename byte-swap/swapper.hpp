@@ -8,13 +8,14 @@
 
 // The settings and the data of one run.
 //
-// When the result goes to standard output, or to the input file itself,
-// the whole input is held in `data` from the read until the write is done:
-// so an output naming the input converts the file in place, and a read
-// error leaves nothing written. Any other output file is written piece by
-// piece as the input is read (`streaming`): the pieces stay in the cache,
-// no buffer of the file's size is faulted in, and a read error removes the
-// output file, so that still nothing is left written.
+// An output file is written piece by piece as the input is read
+// (`streaming`): the pieces stay in the cache and no buffer of the file's
+// size is faulted in. The pieces go to a new file that replaces the output
+// only once every byte is written, so an OutFile naming InFile converts it
+// in place, and a read or write error leaves the output as it was. When
+// the result goes to standard output, which cannot be taken back, the
+// whole input is held in `data` from the read until the write is done, so
+// that a read error writes nothing.
 struct SwapJob {
     std::string input_path;
     bool swap_requested = false; // the flag was exactly "-v"
@@ -41,6 +42,5 @@ SwapStatus read_input_file(SwapJob& job);
 
 // Writes the result to the output file or standard output and releases
 // the data; a streaming job reads, swaps if requested, and writes its input
-// piece by piece here. A failure removes the regular output file that this
-// call created or truncated.
+// piece by piece here. On a failure the output file is left as it was.
 SwapStatus write_result(SwapJob& job);
