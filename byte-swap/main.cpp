@@ -1,34 +1,39 @@
 // byte-swap: copies a whole file with every byte pair exchanged ("-v") or
 // unchanged, to a file or to standard output.
 
-#include <cstdio>
 #include <cstring>
 
 #include "byte_pairs.hpp"
-#include "file_io.hpp"
 #include "platform.hpp"
+#include "program.hpp"
 #include "swapper.hpp"
 
 namespace {
 
-constexpr int exit_failure = 1;
-constexpr int exit_usage = 2;
+constexpr ProgramText program_text{
+    "byte-swap",
+    "InFile <-v | -z> [OutFile]",
+    "    InFile     The name of the input file\n"
+    "    -v -z      Flag to induce byte-swapping or not.\n"
+    "    OutFile    Optional. The name of the output file.\n\n"
+    "If OutFile is not supplied, stdout will be used.\n",
+};
 
-int fail(const char* message, std::FILE* stream = stdout)
-{
-    std::fputs(message, stream);
-    return exit_failure;
-}
+constexpr FixedMessage<SwapStatus> messages[] = {
+    {SwapStatus::InputOpenFailed, "\nCould not open input file\n"},
+    {SwapStatus::OutOfMemory, "\nCould not allocate input file buffer\n"},
+    {SwapStatus::InputReadFailed, "\nCould not read input file\n"},
+    {SwapStatus::OutputOpenFailed, "\nCould not open output file\n"},
+    {SwapStatus::OutputWriteFailed, "\nCould not write output file\n"},
+};
 
 int run_swapper(int argc, char** argv)
 {
+    if (const auto answered = answer_help_or_version(program_text, argc, argv))
+        return *answered;
     // The flag is required: the input alone gets the usage text too.
     if (argc < 3 || argc > 4) {
-        std::printf("\nSyntax:\n%s InFile <-v | -z> [OutFile]\n\n", argc > 0 ? argv[0] : "");
-        std::fputs("    InFile     The name of the input file\n", stdout);
-        std::fputs("    -v -z      Flag to induce byte-swapping or not.\n", stdout);
-        std::fputs("    OutFile    Optional. The name of the output file.\n\n", stdout);
-        std::fputs("If OutFile is not supplied, stdout will be used.\n", stdout);
+        print_usage(program_text, argc, argv);
         return exit_usage;
     }
     prepare_process();
@@ -40,31 +45,18 @@ int run_swapper(int argc, char** argv)
     if (!job.to_stdout)
         job.output_path = argv[3];
 
-    switch (read_input_file(job)) {
-    case read_ok:
-        break;
-    case read_open_failed:
-        return fail("\nCould not open input file\n");
-    case read_no_memory:
-        return fail("\nCould not allocate input file buffer\n");
-    default:
-        return fail("\nCould not read input file\n");
-    }
-    if (job.swap_requested) // a streaming job swaps as it writes
+    if (const SwapStatus status = read_input_file(job); status != SwapStatus::Ok)
+        return fail(message_for(messages, status));
+    if (job.swap_requested && !job.streaming) // a streaming job swaps as it writes
         swap_byte_pairs(job.data.data(), job.data.size());
 
-    switch (write_result(job)) {
-    case write_ok:
-        return 0;
-    case write_open_failed:
-        return fail("\nCould not open output file\n");
-    case write_read_failed:
-        return fail("\nCould not read input file\n");
-    default:
+    if (const SwapStatus status = write_result(job); status != SwapStatus::Ok) {
         // When the data went to standard output, that is the stream that
         // failed: the message goes where it can still be seen.
-        return fail("\nCould not write output file\n", job.to_stdout ? stderr : stdout);
+        const bool lost_stdout = job.to_stdout && status == SwapStatus::OutputWriteFailed;
+        return fail(message_for(messages, status), lost_stdout ? stderr : stdout);
     }
+    return exit_success;
 }
 
 } // namespace

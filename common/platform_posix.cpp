@@ -1,13 +1,26 @@
 #include "platform.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#else
+#include <cstdlib>
+#endif
 
 namespace {
 
@@ -15,6 +28,212 @@ namespace {
 constexpr std::size_t max_io_chunk = 0x7ffff000;
 
 int descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
+
+// The destination's directory is only ever named relative to, never
+// listed: where the system has O_PATH, its read permission does not matter.
+#if defined(O_PATH)
+constexpr int directory_flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int directory_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+// As many links as the kernel follows in one path (Linux's MAXSYMLINKS).
+constexpr int max_link_hops = 40;
+
+// ----- The temporary file that a signal must remove ------------------------
+
+constexpr int caught_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// A descriptor of the directory and the name there. The name is written
+// before `pending` is set, and `pending` is cleared only once the file has
+// been renamed or removed. Lock-free atomics are safe to read in a handler;
+// the buffer fits any one file name.
+std::atomic<int> pending_directory{-1};
+std::atomic<bool> pending{false};
+char pending_name[NAME_MAX + 1];
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+void remove_pending_and_reraise(int signal_number)
+{
+    // Only async-signal-safe calls: unlinkat and raise.
+    if (pending.load())
+        (void)::unlinkat(pending_directory.load(), pending_name, 0);
+    (void)::raise(signal_number);
+}
+
+void disarm_cleanup() { pending.store(false); }
+
+// ----- Finding the file that a destination names ----------------------------
+
+std::string directory_of(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// True when `path` lies in a directory of names for open descriptors
+// (/proc/self/fd, /dev/fd): such a name reopens whatever the descriptor
+// holds, and its link text is no path to rename over.
+bool names_a_descriptor(const std::string& path)
+{
+    const std::string directory = directory_of(path);
+#if defined(__linux__)
+    struct statfs fs {};
+    return ::statfs(directory.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+#else
+    char resolved[PATH_MAX];
+    if (::realpath(directory.c_str(), resolved) == nullptr)
+        return false;
+    return std::strcmp(resolved, "/dev/fd") == 0 || std::strncmp(resolved, "/proc/", 6) == 0;
+#endif
+}
+
+bool read_link(const std::string& path, std::string& target)
+{
+    target.resize(256);
+    for (;;) {
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0)
+            return false;
+        if (static_cast<std::size_t>(length) < target.size()) {
+            target.resize(static_cast<std::size_t>(length));
+            return !target.empty();
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
+enum class LinkWalk : std::uint8_t {
+    Final,      // final_path names the file, which need not exist yet
+    Descriptor, // the path leads through a name of an open descriptor
+    Failed,
+};
+
+// Follows symbolic links from `path` to the file they lead to. A relative
+// link is read from the link's own directory, as the kernel reads it.
+LinkWalk follow_links(const char* path, std::string& final_path)
+{
+    std::string current = path;
+    for (int hop = 0; hop <= max_link_hops; ++hop) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0) {
+            if (errno != ENOENT)
+                return LinkWalk::Failed;
+            final_path = current; // a new file, or a link's missing target
+            return LinkWalk::Final;
+        }
+        if (names_a_descriptor(current))
+            return LinkWalk::Descriptor;
+        if (!S_ISLNK(info.st_mode)) {
+            final_path = current;
+            return LinkWalk::Final;
+        }
+        std::string target;
+        if (!read_link(current, target))
+            return LinkWalk::Failed;
+        const std::size_t slash = current.find_last_of('/');
+        if (target.front() == '/' || slash == std::string::npos)
+            current = target;
+        else
+            current = current.substr(0, slash + 1) + target;
+    }
+    return LinkWalk::Failed; // a loop of links
+}
+
+// ----- Writing beside the final file ----------------------------------------
+
+struct DirectFile {
+    int fd = -1;
+    bool regular = false; // truncated by the open: emptied again on failure
+};
+
+DirectFile open_directly(const char* path, bool regular)
+{
+    // O_TRUNC is ignored by devices, FIFOs and terminals.
+    DirectFile direct;
+    direct.fd = ::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+    struct stat info {};
+    direct.regular = direct.fd >= 0 && (regular || (::fstat(direct.fd, &info) == 0 && S_ISREG(info.st_mode)));
+    return direct;
+}
+
+void close_directory(std::intptr_t& directory)
+{
+    if (directory != -1)
+        ::close(descriptor(directory));
+    directory = -1;
+}
+
+std::uint64_t mix(std::uint64_t value)
+{
+    value += 0x9e3779b97f4a7c15;
+    value = (value ^ (value >> 30)) * 0xbf58476d1ce4e5b9;
+    value = (value ^ (value >> 27)) * 0x94d049bb133111eb;
+    return value ^ (value >> 31);
+}
+
+// ".NAME.PID.RANDOM": hidden, beside the final file, and never the name of
+// another live process's file, since it holds this process's id. The final
+// name is cut to leave room, at a UTF-8 character boundary.
+std::string temporary_name(const std::string& name, std::uint64_t seed)
+{
+    constexpr std::size_t most_kept = NAME_MAX - 48;
+    std::size_t kept = std::min(name.size(), most_kept);
+    while (kept > 0 && kept < name.size() && (static_cast<unsigned char>(name[kept]) & 0xc0) == 0x80)
+        --kept;
+    char suffix[48];
+    const int length = std::snprintf(suffix, sizeof suffix, ".%ld.%08x", static_cast<long>(::getpid()),
+                                     static_cast<unsigned>(mix(seed) & 0xffffffff));
+    std::string temporary(1, '.');
+    temporary.append(name, 0, kept);
+    temporary.append(suffix, static_cast<std::size_t>(std::max(length, 0)));
+    return temporary;
+}
+
+// Creates a new temporary file for `name` in `directory` with O_EXCL, so
+// that concurrent runs never share one, and arms the signal cleanup for it
+// before it exists.
+int create_temporary(int directory, const std::string& name, mode_t mode, std::string& temporary)
+{
+    static std::uint64_t counter = 0;
+    struct timespec now {};
+    (void)::clock_gettime(CLOCK_REALTIME, &now);
+    const std::uint64_t seed = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = temporary_name(name, seed + ++counter);
+        if (candidate.size() >= sizeof pending_name)
+            return -1;
+        std::memcpy(pending_name, candidate.c_str(), candidate.size() + 1);
+        pending_directory.store(directory);
+        pending.store(true);
+        const int fd = ::openat(directory, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+        if (fd >= 0) {
+            temporary = candidate;
+            return fd;
+        }
+        const int error = errno;
+        disarm_cleanup();
+        if (error != EEXIST && error != EINTR)
+            return -1;
+    }
+    return -1;
+}
+
+// The new file takes the old one's owner where this process may give it,
+// and its permission bits. A set-user-ID or set-group-ID bit is kept only
+// with the owner or group it was given for.
+void take_attributes(int fd, const struct stat& old)
+{
+    mode_t mode = old.st_mode & 07777;
+    struct stat now {};
+    if (::fstat(fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        mode &= ~static_cast<mode_t>(S_ISUID);
+        if (now.st_gid != old.st_gid && ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
+            mode &= ~static_cast<mode_t>(S_ISGID);
+    }
+    (void)::fchmod(fd, mode);
+}
 
 } // namespace
 
@@ -92,45 +311,111 @@ SeekResult InputFile::seek(std::uint64_t offset)
     return errno == ESPIPE ? SeekResult::Unseekable : SeekResult::Failed;
 }
 
-bool InputFile::is_named_by(const char* path) const
-{
-    struct stat named {};
-    struct stat open {};
-    return handle_ != closed && ::stat(path, &named) == 0 && ::fstat(descriptor(handle_), &open) == 0 &&
-           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
-}
-
 OutputFile::~OutputFile()
 {
-    if (handle_ != closed)
+    if (handle_ != closed || directory_ != closed)
         discard();
 }
 
 bool OutputFile::open(const char* path)
 {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+    if (handle_ != closed || directory_ != closed)
+        discard();
+    owned_ = false;
+    removable_ = false;
+    empty_on_failure_ = false;
+    failed_ = false;
+    path_.clear();
+    temporary_path_.clear();
+    if (path == nullptr || *path == '\0')
         return false;
+    const auto take_direct = [this](DirectFile direct) {
+        if (direct.fd < 0)
+            return false;
+        handle_ = direct.fd;
+        owned_ = true;
+        empty_on_failure_ = direct.regular;
+        return true;
+    };
+
+    // A device, a FIFO, a terminal or a pipe named through /dev/stdout is
+    // written as it is. (A directory fails here, as it should.)
+    struct stat info {};
+    if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode))
+        return take_direct(open_directly(path, false));
+
+    std::string final_path;
+    switch (follow_links(path, final_path)) {
+    case LinkWalk::Failed:
+        return false;
+    case LinkWalk::Descriptor:
+        return take_direct(open_directly(path, true));
+    case LinkWalk::Final:
+        break;
+    }
+    const std::string name = final_path.substr(final_path.find_last_of('/') + 1); // npos + 1 is 0
+    if (name.empty() || name == "." || name == "..")
+        return false;
+
+    const int directory_fd = ::open(directory_of(final_path).c_str(), directory_flags);
+    if (directory_fd < 0)
+        return false;
+    directory_ = directory_fd;
+    path_ = name;
+
+    struct stat old {};
+    const bool replacing = ::fstatat(directory_fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (replacing) {
+        // Between the first look and this one the name became something
+        // else: write it as it now is.
+        if (!S_ISREG(old.st_mode)) {
+            close_directory(directory_);
+            return take_direct(open_directly(path, false));
+        }
+        // A file that could not be written in place is not replaced either.
+        if (::faccessat(directory_fd, name.c_str(), W_OK, AT_EACCESS) != 0) {
+            close_directory(directory_);
+            return false;
+        }
+    }
+
+    const int fd = create_temporary(directory_fd, name, replacing ? 0600 : 0666, temporary_path_);
+    if (fd < 0) {
+        if (!replacing) {
+            close_directory(directory_);
+            return false;
+        }
+        // The old file may be written but not replaced (its directory is
+        // not writable): a write failure, and the old file stays whole.
+        close_directory(directory_);
+        failed_ = true;
+        return true;
+    }
     handle_ = fd;
     owned_ = true;
-    path_ = path;
-    struct stat info {};
-    removable_ = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    failed_ = false;
+    removable_ = true;
+    if (replacing)
+        take_attributes(fd, old);
     return true;
 }
 
 void OutputFile::attach_standard_output()
 {
+    if (handle_ != closed || directory_ != closed)
+        discard();
     handle_ = STDOUT_FILENO;
     owned_ = false;
     removable_ = false;
+    empty_on_failure_ = false;
     failed_ = false;
     path_.clear();
+    temporary_path_.clear();
 }
 
 bool OutputFile::write(const std::uint8_t* bytes, std::size_t length)
 {
+    if (handle_ == closed)
+        failed_ = true;
     std::size_t done = 0;
     while (!failed_ && done < length) {
         const ssize_t put = ::write(descriptor(handle_), bytes + done, std::min(length - done, max_io_chunk));
@@ -161,13 +446,31 @@ bool OutputFile::write_zeros(std::uint64_t count)
 
 bool OutputFile::finish()
 {
-    if (handle_ == closed)
-        return !failed_;
-    if (owned_ && ::close(descriptor(handle_)) != 0)
-        failed_ = true;
-    handle_ = closed;
-    if (failed_ && removable_)
-        (void)::unlink(path_.c_str());
+    if (handle_ != closed) {
+        // A regular file written directly was truncated at the open: every
+        // byte in it is this run's, and a failed result leaves it empty.
+        if (failed_ && empty_on_failure_)
+            (void)::ftruncate(descriptor(handle_), 0);
+        if (owned_ && ::close(descriptor(handle_)) != 0)
+            failed_ = true;
+        handle_ = closed;
+    }
+    if (removable_) {
+        const int directory_fd = descriptor(directory_);
+        // Only a complete, closed file takes the final name.
+        if (!failed_ && ::renameat(directory_fd, temporary_path_.c_str(), directory_fd, path_.c_str()) != 0)
+            failed_ = true;
+        if (failed_)
+            (void)::unlinkat(directory_fd, temporary_path_.c_str(), 0);
+        // After the rename or the removal, so that a signal never finds a
+        // temporary file it does not know of; finding a name that is gone
+        // does no harm.
+        disarm_cleanup();
+        removable_ = false;
+    }
+    close_directory(directory_);
+    owned_ = false;
+    empty_on_failure_ = false;
     return !failed_;
 }
 
@@ -177,7 +480,26 @@ void OutputFile::discard()
     (void)finish();
 }
 
-void prepare_process() { (void)std::signal(SIGXFSZ, SIG_IGN); }
+void prepare_process()
+{
+    (void)std::signal(SIGXFSZ, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = remove_pending_and_reraise;
+    (void)::sigemptyset(&action.sa_mask);
+    for (const int caught : caught_signals)
+        (void)::sigaddset(&action.sa_mask, caught);
+    // The default action is back as the handler starts, so the signal it
+    // raises ends the process as soon as the handler returns.
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
+    for (const int caught : caught_signals) {
+        struct sigaction old {};
+        // nohup and background jobs of a script start with some of these
+        // ignored, and mean them to stay so.
+        if (::sigaction(caught, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        (void)::sigaction(caught, &action, nullptr);
+    }
+}
 
 int run_with_arguments(int argc, char** argv, int (*program)(int argc, char** argv))
 {

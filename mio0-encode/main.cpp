@@ -1,92 +1,87 @@
-// mio0-encode: compresses a whole file into one MIO0 block.
+// mio0-encode: compresses a whole file into one MIO0 block, or puts the
+// block of a file back in place of a block of an image.
 
 #include <cstdio>
+#include <optional>
+#include <variant>
 
+#include "command_line.hpp"
 #include "encoder.hpp"
-#include "put_back.hpp"
 #include "file_io.hpp"
 #include "platform.hpp"
+#include "program.hpp"
+#include "put_back.hpp"
 
 namespace {
 
-// Temporary: the strict offset rule until the shared one lands.
-bool parse_offset_strict(const char* text, std::uint32_t& offset)
+constexpr ProgramText program_text{
+    "mio0-encode",
+    "InFile OutFile",
+    "    InFile     The name of the file to compress\n"
+    "    OutFile    The file that receives the MIO0 block\n"
+    "    ImageFile  The file whose block at offset is replaced\n"
+    "    offset     The offset of that block, decimal or 0x and hexadecimal\n",
+    "InFile ImageFile offset",
+};
+
+// The destination's one failure: a write or its close.
+enum class WriteStatus : std::uint8_t { Ok, Failed };
+
+// The status of whichever stage failed: the read, the encoding or the write.
+using StageStatus = std::variant<InputStatus, EncodeStatus, WriteStatus>;
+
+constexpr FixedMessage<StageStatus> messages[] = {
+    {InputStatus::OpenFailed, "\nCould not open input file\n"},
+    {InputStatus::OutOfMemory, "\nCould not allocate memory\n"},
+    {InputStatus::ReadFailed, "\nCould not read input file\n"},
+    {InputStatus::TooLarge, "\nInput is too large for MIO0\n"},
+    {EncodeStatus::OutOfMemory, "\nCould not allocate memory\n"},
+    {EncodeStatus::TooLarge, "\nInput is too large for MIO0\n"},
+    {WriteStatus::Failed, "\nCould not write the file\n"},
+};
+
+WriteStatus write_block(const char* path, const ByteBuffer& block)
 {
-    std::uint64_t value = 0;
-    int base = 10;
-    const char* p = text;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-        base = 16;
-        p += 2;
-    }
-    if (*p == 0)
-        return false;
-    for (; *p != 0; ++p) {
-        int digit = -1;
-        if (*p >= '0' && *p <= '9') digit = *p - '0';
-        else if (base == 16 && *p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
-        else if (base == 16 && *p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
-        if (digit < 0) return false;
-        value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-        if (value > 0xFFFFFFFFu) return false;
-    }
-    offset = static_cast<std::uint32_t>(value);
-    return true;
+    OutputFile output;
+    if (!output.open(path) || !output.write(block.data(), block.size()) || !output.finish())
+        return WriteStatus::Failed;
+    return WriteStatus::Ok;
 }
 
-constexpr int exit_failure = 1;
-constexpr int exit_usage = 2;
-
-int fail(const char* message)
-{
-    std::fputs(message, stdout);
-    return exit_failure;
-}
+constexpr FixedMessage<PutBackStatus> put_back_messages[] = {
+    {PutBackStatus::InputOpenFailed, "\nCould not open input file\n"},
+    {PutBackStatus::InputReadFailed, "\nCould not read input file\n"},
+    {PutBackStatus::OutOfMemory, "\nCould not allocate memory\n"},
+    {PutBackStatus::InputTooLarge, "\nInput is too large for MIO0\n"},
+    {PutBackStatus::ImageUnreadable, "\nCould not open file\n"},
+    {PutBackStatus::NotABlock, "\nData is not MIO0\n"},
+    {PutBackStatus::WriteFailed, "\nCould not write the file\n"},
+    {PutBackStatus::CheckFailed, "\nInternal fault: the new block would not decode to InFile; ImageFile is unchanged\n"},
+};
 
 int run_put_back(const char* input, const char* image, const char* offset_text)
 {
-    std::uint32_t offset = 0;
-    if (!parse_offset_strict(offset_text, offset)) {
-        std::fputs("\nInvalid offset\n", stdout);
-        return exit_usage;
-    }
-    const PutBackResult result = put_back(input, image, offset);
-    switch (result.status) {
-    case PutBackStatus::Ok:
-        return 0;
-    case PutBackStatus::InputOpenFailed:
-        return fail("\nCould not open input file\n");
-    case PutBackStatus::InputReadFailed:
-        return fail("\nCould not read input file\n");
-    case PutBackStatus::OutOfMemory:
-        return fail("\nCould not allocate memory\n");
-    case PutBackStatus::InputTooLarge:
-        return fail("\nInput is too large for MIO0\n");
-    case PutBackStatus::ImageUnreadable:
-        return fail("\nCould not open file\n");
-    case PutBackStatus::NotABlock:
-        return fail("\nData is not MIO0\n");
-    case PutBackStatus::DoesNotFit:
+    const std::optional<std::uint32_t> offset = parse_offset(offset_text);
+    if (!offset)
+        return refuse("\nInvalid offset\n");
+    prepare_process();
+    const PutBackResult result = put_back(input, image, *offset);
+    if (result.status == PutBackStatus::DoesNotFit) {
         std::printf("\nBlock does not fit: %llu bytes, room for %llu\n",
                     static_cast<unsigned long long>(result.new_length), static_cast<unsigned long long>(result.room));
         return exit_failure;
-    case PutBackStatus::WriteFailed:
-        return fail("\nCould not write the file\n");
-    case PutBackStatus::CheckFailed:
-        break;
     }
-    return fail("\nInternal fault: the new block does not decode to InFile; ImageFile is unchanged\n");
+    if (result.status != PutBackStatus::Ok)
+        return fail(message_for(put_back_messages, result.status));
+    return exit_success;
 }
 
 int run_encoder(int argc, char** argv)
 {
+    if (const auto answered = answer_help_or_version(program_text, argc, argv))
+        return *answered;
     if (argc != 3 && argc != 4) {
-        const char* name = argc > 0 ? argv[0] : "";
-        std::printf("\nSyntax:\n%s InFile OutFile\n%s InFile ImageFile offset\n\n", name, name);
-        std::fputs("    InFile     The name of the file to compress\n", stdout);
-        std::fputs("    OutFile    The file that receives the MIO0 block\n", stdout);
-        std::fputs("    ImageFile  The file whose block at offset is replaced\n", stdout);
-        std::fputs("    offset     The offset of that block, decimal or 0x and hexadecimal\n", stdout);
+        print_usage(program_text, argc, argv);
         return exit_usage;
     }
     if (argc == 4)
@@ -96,33 +91,17 @@ int run_encoder(int argc, char** argv)
     // Read, not mapped: a mapped input that shrinks under the encoder would
     // end it with a bus error.
     ByteBuffer input;
-    switch (read_file(argv[1], input, max_encode_input)) {
-    case InputStatus::Ok:
-        break;
-    case InputStatus::OpenFailed:
-        return fail("\nCould not open input file\n");
-    case InputStatus::OutOfMemory:
-        return fail("\nCould not allocate memory\n");
-    case InputStatus::ReadFailed:
-        return fail("\nCould not read input file\n");
-    case InputStatus::TooLarge:
-        return fail("\nInput is too large for MIO0\n");
-    }
+    if (const InputStatus status = read_file(argv[1], input, max_encode_input); status != InputStatus::Ok)
+        return fail(message_for(messages, StageStatus{status}));
 
     ByteBuffer block;
-    switch (encode_block({input.data(), input.size()}, block)) {
-    case EncodeStatus::Ok:
-        break;
-    case EncodeStatus::OutOfMemory:
-        return fail("\nCould not allocate memory\n");
-    case EncodeStatus::TooLarge:
-        return fail("\nInput is too large for MIO0\n");
-    }
+    if (const EncodeStatus status = encode_block({input.data(), input.size()}, block);
+        status != EncodeStatus::Ok)
+        return fail(message_for(messages, StageStatus{status}));
 
-    OutputFile output;
-    if (!output.open(argv[2]) || !output.write(block.data(), block.size()) || !output.finish())
-        return fail("\nCould not write the file\n");
-    return 0;
+    if (const WriteStatus status = write_block(argv[2], block); status != WriteStatus::Ok)
+        return fail(message_for(messages, StageStatus{status}));
+    return exit_success;
 }
 
 } // namespace

@@ -68,13 +68,13 @@ MatchFinder::MatchFinder(std::span<const std::uint8_t> data)
       hash_shift_(32 - hash_bits_for(data.size())),
       head_(std::size_t{1} << hash_bits_for(data.size()), none),
       tree_(2 * tree_slots_for(data.size()), none),
-      near_head_(head_.size(), none),
-      near_chain_(tree_slots_for(data.size()), none),
+      list3_head_(head_.size(), none),
+      list3_chain_(tree_slots_for(data.size()), none),
       slot_mask_(static_cast<std::uint32_t>(tree_slots_for(data.size()) - 1))
 {
 }
 
-Match MatchFinder::search_tail(std::uint32_t position)
+Match MatchFinder::insert_in_list3(std::uint32_t position)
 {
     // Few bytes are left: such positions are not put in the trees, whose
     // compares read past them, and later positions are all searched here
@@ -85,10 +85,10 @@ Match MatchFinder::search_tail(std::uint32_t position)
     const auto limit = static_cast<unsigned>(std::min<std::size_t>(mio0::max_match, data_.size() - position));
     if (limit < mio0::min_match)
         return {};
-    std::uint32_t& near_head = near_head_[near_bucket(first_three(cur))];
+    std::uint32_t& list3_head = list3_head_[list3_bucket(first_three(cur))];
     Match best;
-    for (std::uint32_t older = near_head; older != none && position - older <= mio0::max_distance;
-         older = near_chain_[older & slot_mask_]) {
+    for (std::uint32_t older = list3_head; older != none && position - older <= mio0::max_distance;
+         older = list3_chain_[older & slot_mask_]) {
         const std::uint8_t* const old = bytes + older;
         unsigned length = 0;
         while (length < limit && old[length] == cur[length])
@@ -98,36 +98,36 @@ Match MatchFinder::search_tail(std::uint32_t position)
         if (length == limit)
             break; // the list is newest first: none later is nearer or longer
     }
-    near_chain_[position & slot_mask_] = near_head;
-    near_head = position;
+    list3_chain_[position & slot_mask_] = list3_head;
+    list3_head = position;
     return best.length >= mio0::min_match ? best : Match{};
 }
 
 void MatchFinder::reset()
 {
     std::fill(head_.begin(), head_.end(), none);
-    std::fill(near_head_.begin(), near_head_.end(), none);
+    std::fill(list3_head_.begin(), list3_head_.end(), none);
 }
 
-Match MatchFinder::find(std::uint32_t position)
+Match MatchFinder::insert_and_find(std::uint32_t position)
 {
     if (data_.size() - position < tail_length)
-        return search_tail(position);
+        return insert_in_list3(position);
 
-    return insert(position);
+    return insert_in_tree(position);
 }
 
-Match MatchFinder::insert(std::uint32_t position)
+Match MatchFinder::insert_in_tree(std::uint32_t position)
 {
     const std::uint8_t* const bytes = data_.data();
     const std::uint8_t* const cur = bytes + position;
     const std::uint32_t first3 = first_three(cur);
     const std::uint32_t first4 = first3 << 8 | cur[3];
 
-    std::uint32_t& near_head = near_head_[near_bucket(first3)];
-    const std::uint32_t near = near_head;
-    near_head = position;
-    near_chain_[position & slot_mask_] = near;
+    std::uint32_t& list3_head = list3_head_[list3_bucket(first3)];
+    const std::uint32_t list3_first = list3_head;
+    list3_head = position;
+    list3_chain_[position & slot_mask_] = list3_first;
 
     std::uint32_t& head = head_[(first4 * 2246822519u) >> hash_shift_];
     std::uint32_t candidate = head;
@@ -136,11 +136,13 @@ Match MatchFinder::insert(std::uint32_t position)
     // smaller: where the next node that sorts before cur is hung; larger:
     // likewise for nodes that sort after it. Every node left in the subtree
     // being walked shares min(smaller_length, larger_length) bytes with cur,
-    // so comparisons start there. The side a node goes to is left for the
-    // compiler to branch on: speculating down the predicted side, right half
-    // the time, was measured faster than waiting for a chain of selects.
-    // Members are read into locals: the stores into the tree might alias
-    // them.
+    // so comparisons start there. The side a node goes to is written as
+    // selects between the two links held in registers, not as an array of
+    // the links indexed by the comparison, which made every step wait for
+    // the store of the one before. Whether the selects become conditional
+    // moves or a branch on `before` is the compiler's choice (clang moves,
+    // gcc branches and speculates down the predicted side). Members are
+    // read into locals: the stores into the tree might alias them.
     std::uint32_t* const tree = tree_.data();
     const std::uint32_t slot_mask = slot_mask_;
     std::uint32_t* smaller = &tree[2 * (position & slot_mask)];
@@ -181,8 +183,8 @@ Match MatchFinder::insert(std::uint32_t position)
     // No match of four bytes. The list of the three-byte hash is newest
     // first, so its first entry with the same three bytes is the nearest,
     // and once one has left the window all after it have too.
-    for (std::uint32_t older = near; older != none && position - older <= mio0::max_distance;
-         older = near_chain_[older & slot_mask]) {
+    for (std::uint32_t older = list3_first; older != none && position - older <= mio0::max_distance;
+         older = list3_chain_[older & slot_mask]) {
         const std::uint8_t* const old = bytes + older;
         if (old[0] == cur[0] && old[1] == cur[1] && old[2] == cur[2])
             return {mio0::min_match, position - older};

@@ -36,26 +36,27 @@ class MatchFinder {
 public:
     explicit MatchFinder(std::span<const std::uint8_t> data);
 
+    // Adds `position` to the window and returns the longest match at it.
     // Must be called once for each position of a run of consecutive
     // positions, in order. The run may start anywhere: matches are found
     // among the positions of the run before `position`, so a run started
     // 4096 positions early finds every match.
-    Match find(std::uint32_t position);
+    Match insert_and_find(std::uint32_t position);
 
     // Forgets every position, to start a new run.
     void reset();
 
 private:
-    Match search_tail(std::uint32_t position);
-    // The list of the strings whose first three bytes are `first3`.
-    std::size_t near_bucket(std::uint32_t first3) const { return (first3 * 2654435761u) >> hash_shift_; }
-    Match insert(std::uint32_t position);
+    Match insert_in_list3(std::uint32_t position);
+    Match insert_in_tree(std::uint32_t position);
+    // The three-byte list of the strings whose first three bytes are `first3`.
+    std::size_t list3_bucket(std::uint32_t first3) const { return (first3 * 2654435761u) >> hash_shift_; }
 
     std::span<const std::uint8_t> data_;
-    unsigned hash_shift_;             // 32 - bits of the bucket index
-    std::vector<std::uint32_t> head_;       // root of the tree of each hash of four bytes
-    std::vector<std::uint32_t> tree_;       // two children per position, cyclic
-    std::vector<std::uint32_t> near_head_;  // newest position of each hash of three bytes
-    std::vector<std::uint32_t> near_chain_; // next older position of the same hash, cyclic
-    std::uint32_t slot_mask_;               // tree_ and near_chain_ hold slot_mask_ + 1 positions
+    unsigned hash_shift_;                    // 32 - bits of the bucket index
+    std::vector<std::uint32_t> head_;        // root of the tree of each hash of four bytes
+    std::vector<std::uint32_t> tree_;        // two children per position, cyclic
+    std::vector<std::uint32_t> list3_head_;  // newest position of each hash of three bytes
+    std::vector<std::uint32_t> list3_chain_; // next older position of the same hash, cyclic
+    std::uint32_t slot_mask_;                // tree_ and list3_chain_ hold slot_mask_ + 1 positions
 };

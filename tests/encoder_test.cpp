@@ -9,12 +9,11 @@
 #include "byte_pairs.hpp"
 #include "decompress.hpp"
 #include "encoder.hpp"
+#include "encoder_inputs.hpp"
 #include "match_finder.hpp"
 #include "mio0_format.hpp"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 Bytes encode(const Bytes& input, const ParseTuning& tuning = {})
 {
@@ -45,15 +44,6 @@ Shape shape_of(const Bytes& block)
     for (std::uint32_t i = 16; i < s.pairs_offset; ++i)
         s.literals += static_cast<std::uint32_t>(std::popcount(block[i]));
     return s;
-}
-
-Bytes random_bytes(std::size_t n, unsigned alphabet, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes out(n);
-    for (auto& b : out)
-        b = static_cast<std::uint8_t>('a' + random() % alphabet);
-    return out;
 }
 
 std::vector<Bytes> sample_inputs()
@@ -125,10 +115,7 @@ TEST(EncodeBlock, SettlingThePathOftenGivesTheSameBlock)
 {
     std::vector<Bytes> inputs = sample_inputs();
     inputs.push_back(random_bytes(300000, 2, 9));
-    Bytes runs;
-    for (std::size_t k = 0; runs.size() < 200000; ++k)
-        runs.insert(runs.end(), 1000 + k * 7919 % 30000, static_cast<std::uint8_t>(k % 3));
-    inputs.push_back(runs);
+    inputs.push_back(runs(200000, 1000, 30000));
     for (const Bytes& input : inputs) {
         const Bytes block = encode(input);
         for (const std::size_t span : {0u, 18u, 19u, 50u, 4096u}) {
@@ -168,12 +155,28 @@ TEST(MatchFinder, FindsTheLongestMatchAtEveryPosition)
     for (int i = 0; i < 9000; ++i)
         staircase.push_back(static_cast<std::uint8_t>((i / 3) % 7 + (i % 5 == 0 ? 100 : 0)));
     inputs.push_back(staircase);
+    // Noise with three bytes repeated from exactly 4096 and 4097 positions
+    // back, the fourth byte differing: the only match at each is of three
+    // bytes at the edge of the window, or none. Early positions take the
+    // search of the trees, the last 48 of the input another.
+    for (const std::size_t size : {9000u, 4096u + 40u}) {
+        Bytes edge = random_bytes(size, 256, 6);
+        for (std::size_t at = mio0::max_distance + 1, k = 0; at + 4 <= size; at += 300, ++k) {
+            const std::size_t back = k % 2 == 0 ? mio0::max_distance : mio0::max_distance + 1;
+            std::copy_n(edge.begin() + static_cast<long>(at - back), 3, edge.begin() + static_cast<long>(at));
+            edge[at + 3] = static_cast<std::uint8_t>(edge[at - back + 3] + 1);
+        }
+        edge[size - 4] = edge[size - 4 - mio0::max_distance];
+        edge[size - 3] = edge[size - 3 - mio0::max_distance];
+        edge[size - 2] = edge[size - 2 - mio0::max_distance];
+        inputs.push_back(edge);
+    }
     for (const Bytes& input : inputs) {
         if (input.size() > 30000)
             continue; // the brute force costs 4096 steps a position
         MatchFinder finder(input);
         for (std::size_t i = 0; i < input.size(); ++i) {
-            const Match found = finder.find(static_cast<std::uint32_t>(i));
+            const Match found = finder.insert_and_find(static_cast<std::uint32_t>(i));
             const Match expected = brute_force_match(input, i);
             ASSERT_EQ(found.length, expected.length) << "size " << input.size() << " position " << i;
             if (found.length == 0)
@@ -250,10 +253,34 @@ TEST(EncodeBlock, NeverWorseThanAGreedyParse)
         };
         EXPECT_LE(block_size(optimal), block_size(greedy)) << "size " << input.size();
     }
-    // A case where taking the longest match first loses: "abcde" then
-    // "bcdefg..." style overlaps.
+    // Where taking the longest match first loses: at the second "abcde" the
+    // longest match is "abc" (then "d", "e" as literals: 17 + 18 bits), but
+    // "a" and "bcde" cost 9 + 17.
     const Bytes tricky = {'a', 'b', 'c', 'x', 'b', 'c', 'd', 'e', 'y', 'a', 'b', 'c', 'd', 'e'};
-    EXPECT_LE(shape_of(encode(tricky)).bits(), greedy_shape(tricky).bits());
+    const Shape optimal = shape_of(encode(tricky));
+    EXPECT_EQ(optimal.bits() + 9, greedy_shape(tricky).bits());
+    EXPECT_EQ(optimal.pairs, 1u);
+    EXPECT_EQ(optimal.literals, 10u);
+}
+
+// Tuning out of range is taken as the nearest bound: nothing is sized by a
+// huge value, and the block is the same.
+TEST(EncodeBlock, TuningOutOfRangeChangesNothing)
+{
+    const Bytes input = mixed_repeats(300000, 12);
+    const Bytes expected = encode(input);
+    for (const std::size_t huge : {std::size_t{1} << 30, SIZE_MAX - 1, SIZE_MAX}) {
+        ParseTuning settle;
+        settle.settle_span = huge;
+        EXPECT_EQ(encode(input, settle), expected) << "settle span " << huge;
+        ParseTuning chunks;
+        chunks.chunk_size = huge;
+        EXPECT_EQ(encode(input, chunks), expected) << "chunk size " << huge;
+        ParseTuning lead;
+        lead.chunk_size = 50000;
+        lead.guess_lead = huge;
+        EXPECT_EQ(encode(input, lead), expected) << "guess lead " << huge;
+    }
 }
 
 } // namespace
@@ -269,33 +296,11 @@ std::uint64_t sequential_optimum(const Bytes& data)
     MatchFinder finder(data);
     for (std::size_t i = 0; i < data.size(); ++i) {
         cost[i + 1] = std::min(cost[i + 1], cost[i] + mio0::literal_bits);
-        const Match m = finder.find(static_cast<std::uint32_t>(i));
+        const Match m = finder.insert_and_find(static_cast<std::uint32_t>(i));
         for (unsigned length = mio0::min_match; length <= m.length; ++length)
             cost[i + length] = std::min(cost[i + length], cost[i] + mio0::pair_bits);
     }
     return cost.back();
-}
-
-// Repeats at every distance up to and past the window, mixed with noise and
-// runs: matches of every length cross every chunk boundary.
-Bytes mixed_repeats(std::size_t size, unsigned seed)
-{
-    Bytes input;
-    std::mt19937 random(seed);
-    while (input.size() < size) {
-        const std::size_t back = 1 + random() % 5000;
-        const std::size_t length = 1 + random() % 40;
-        if (input.size() > back && random() % 3 != 0) {
-            for (std::size_t k = 0; k < length; ++k)
-                input.push_back(input[input.size() - back]);
-        } else if (random() % 5 == 0) {
-            input.insert(input.end(), length * 10, static_cast<std::uint8_t>(random()));
-        } else {
-            for (std::size_t k = 0; k < length; ++k)
-                input.push_back(static_cast<std::uint8_t>(random() % 4));
-        }
-    }
-    return input;
 }
 
 // Inputs of several megabytes are parsed by the multi-threaded pipeline,
@@ -307,31 +312,6 @@ TEST(EncodeBlock, LargeInputsParsedInChunksKeepTheOptimum)
     EXPECT_EQ(shape_of(block).bits(), sequential_optimum(input));
     EXPECT_EQ(decode(block), input);
     EXPECT_EQ(encode(input), block); // deterministic across thread timings
-}
-
-// Each chunk's path is guessed from a little before it and checked against
-// the true one where the chunks meet; a wrong guess is parsed again. Guesses
-// started close to the chunk are often wrong, so both ways are taken here,
-// and every one must give the bytes of a single sequential pass.
-TEST(EncodeBlock, ChunkedParseGivesTheBlockOfOnePass)
-{
-    Bytes runs;
-    for (std::size_t k = 0; runs.size() < 100000; ++k)
-        runs.insert(runs.end(), 10 + k * 7919 % 3000, static_cast<std::uint8_t>(k % 3));
-    for (const Bytes& input : {mixed_repeats(400000, 7), runs, random_bytes(100000, 2, 11)}) {
-        ParseTuning one_pass;
-        one_pass.chunk_size = 0;
-        const Bytes expected = encode(input, one_pass);
-        for (const std::size_t chunk_size : {4096u, 5000u, 65536u})
-            for (const std::size_t lead : {0u, 18u, 100u, 4096u}) {
-                ParseTuning tuning;
-                tuning.chunk_size = chunk_size;
-                tuning.guess_lead = lead;
-                tuning.settle_span = 1000;
-                EXPECT_EQ(encode(input, tuning), expected)
-                    << "size " << input.size() << ", chunks of " << chunk_size << ", lead " << lead;
-            }
-    }
 }
 
 } // namespace

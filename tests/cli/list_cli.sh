@@ -20,10 +20,11 @@ tail -n +2 listing | while IFS=$'\t' read -r offset _; do
 done
 [ ! -e undecodable ] || fail "listed offsets that do not decode: $(cat undecodable)"
 
-begin "the word must be exactly list"
+begin "the word must be exactly list: any other word is an invalid offset"
 run "$DECODE" file LIST out.upper
-expect_status 0
-cmp -s out.upper <(printf 'ABABA') || fail "LIST did not read offset 0"
+expect_status 2
+expect_stdout $'\nInvalid offset\n'
+expect_absent out.upper
 
 begin "a pipe as input"
 run bash -c 'cat file | "$0" /dev/stdin list piped' "$DECODE"

@@ -129,24 +129,25 @@ for storage in MIO0 IM0O; do
             expect_silent
             check_put_back before image "$offset" "$storage" "$old" shorter
 
+            # The last byte of an odd pair-swapped extent lies in the byte
+            # after it, which is never changed: a block that needs another
+            # byte there does not fit, so such an extent has a byte less room.
+            straddles=0
+            if [ "$storage" = IM0O ] && [ "$parity" = 1 ] && [ "$tail" = suffix ]; then
+                straddles=1
+            fi
             cp before image
             cat old old >longer
             "$ENCODE" longer longer.mio0
             run "$ENCODE" longer image "$offset"
             expect_status 1
-            expect_stdout $'\nBlock does not fit: '"$(size_of longer.mio0)"' bytes, room for '"$old"$'\n'
+            expect_stdout $'\nBlock does not fit: '"$(size_of longer.mio0)"' bytes, room for '$((old - straddles))$'\n'
             expect_same image before
 
             if variant_of_size equal old "$old"; then
                 run "$ENCODE" equal image "$offset"
-                partner_kept=0
-                if [ "$storage" = IM0O ] && [ "$parity" = 1 ] && [ "$tail" = suffix ]; then
-                    partner_kept=1
-                fi
-                # The last byte of an odd pair-swapped extent lies in the
-                # byte after it, which is never changed: a block that needs
-                # another byte there does not fit.
-                if [ "$partner_kept" = 1 ] && ! cmp -s <(tail -c 1 equal.mio0) \
+                # Unless the block's last byte is that byte already.
+                if [ "$straddles" = 1 ] && ! cmp -s <(tail -c 1 equal.mio0) \
                         <(tail -c +$((offset + old + 1)) before | head -c 1); then
                     expect_status 1
                     expect_stdout $'\nBlock does not fit: '"$old"' bytes, room for '$((old - 1))$'\n'
@@ -254,7 +255,8 @@ begin "every listed block replaced by changed data and decoded back"
 for k in 1 2 3 4 5; do
     text "piece$k" $((k + 20)) $((k * 7 + 10))
     "$ENCODE" "piece$k" "piece$k.mio0"
-    head -c $((k * 2)) prefix >>many.normal
+    # Blocks at even offsets, which a file swapped whole keeps readable.
+    head -c $((k * 2 + $(size_of many.normal) % 2)) prefix >>many.normal
     cat "piece$k.mio0" >>many.normal
 done
 cat suffix >>many.normal
@@ -264,10 +266,9 @@ for image in many.normal many.swapped; do
     rows=0
     while IFS=$'\t' read -r offset _ storage size stored; do
         [ "$offset" = offset ] && continue
-        [ $((offset % 2)) -eq 0 ] || [ "$image" = many.normal ] || continue
         rows=$((rows + 1))
         "$DECODE" "$image" "$offset" original >/dev/null
-        sed 's/w1/W1/g; 3d' original >changed
+        sed 's/w1/W1/g; 3,6d' original >changed
         run "$ENCODE" changed "$image" "$offset"
         if [ "$status" -ne 0 ]; then
             fail "block at $offset of $image ($storage, $size, $stored): $(cat "$WORK/stdout")"
