@@ -93,6 +93,7 @@ private:
     bool removable_ = false;
     bool failed_ = false;
     std::string path_;
+    std::string temporary_path_; // written in place of path_ until finish()
 };
 
 // What every program sets up before its first write: a write past a file
