@@ -274,9 +274,9 @@ bool OutputFile::open(const char* path)
     removable_ = false;
 
     // Opened for writing without being changed: this refuses what could not
-    // be written in place either (a read-only file, a directory, a file
-    // another program holds without sharing), and tells a device from a
-    // file.
+    // be written in place either (a directory, a file another program holds
+    // without sharing, one the user may not write), and tells a device from
+    // a file.
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;
     const HANDLE existing = ::CreateFileW(wide.c_str(), GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -289,8 +289,11 @@ bool OutputFile::open(const char* path)
         owned_ = true;
         return true;
     } else {
+        // A read-only file is refused as Windows refuses to write it, even
+        // to an administrator: the rename would otherwise replace it.
         BY_HANDLE_FILE_INFORMATION info{};
-        if (!::GetFileInformationByHandle(existing, &info)) {
+        if (!::GetFileInformationByHandle(existing, &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
             ::CloseHandle(existing);
             return false;
         }
