@@ -104,20 +104,35 @@ BOOL WINAPI on_console_event(DWORD event)
     return TRUE;
 }
 
-// A name beside the destination that no other run picks: this process's
-// id, a count, and the clock, tried again on the rare collision.
+// ".NAME.PID.RANDOM" beside the destination: never the name of another
+// run's file, and still within the 255 UTF-16 units of a name when NAME is
+// long, which is then cut to leave room (never inside a surrogate pair).
+std::wstring temporary_name(const std::wstring& name, std::uint64_t seed)
+{
+    constexpr std::size_t longest_name = 255;
+    wchar_t suffix[48];
+    const int length = std::swprintf(suffix, std::size(suffix), L".%lu.%08x", ::GetCurrentProcessId(),
+                                     static_cast<unsigned>(seed ^ (seed >> 32)));
+    const std::size_t suffix_length = static_cast<std::size_t>(std::max(length, 0));
+    std::size_t kept = std::min(name.size(), longest_name - 1 - suffix_length);
+    if (kept > 0 && kept < name.size() && IS_LOW_SURROGATE(name[kept]))
+        --kept;
+    return L"." + name.substr(0, kept) + std::wstring(suffix, suffix_length);
+}
+
+// Creates the temporary file for `destination` with CREATE_NEW, so that an
+// existing file is never taken over; a name in use is tried again with the
+// next seed.
 HANDLE create_temporary(const std::wstring& destination, DWORD attributes, std::wstring& temporary)
 {
-    static unsigned counter = 0;
+    static std::uint64_t counter = 0;
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
+    const auto seed = static_cast<std::uint64_t>(now.QuadPart) * 0x9e3779b97f4a7c15u;
     const std::wstring directory = directory_part(destination);
     const std::wstring name = destination.substr(directory.size());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        LARGE_INTEGER now{};
-        ::QueryPerformanceCounter(&now);
-        wchar_t suffix[64];
-        std::swprintf(suffix, std::size(suffix), L".%lx-%x-%llx.tmp", ::GetCurrentProcessId(), ++counter,
-                      static_cast<unsigned long long>(now.QuadPart) & 0xffffff);
-        temporary = directory + L"." + name + suffix;
+        temporary = directory + temporary_name(name, seed + ++counter * 0x2545f4914f6cdd1du);
         // Shared for deletion only: the console control handler deletes it
         // by name while this handle may still be writing.
         const HANDLE handle = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
@@ -259,6 +274,41 @@ OutputFile::~OutputFile()
         discard();
 }
 
+namespace {
+
+// For an existing file on disk that a destination names: whether it may be
+// replaced, the attributes its replacement takes, and the name of the file
+// to replace, which for a symbolic link is its target (so the link stays a
+// link).
+bool prepare_replacement(HANDLE existing, std::wstring& path, DWORD& attributes)
+{
+    // A read-only file is refused as Windows refuses to write it, even to
+    // an administrator; the rename would otherwise replace it.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(existing, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return false;
+    // What marks the old file apart in a listing carries over.
+    attributes = info.dwFileAttributes &
+                 (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (attributes == 0)
+        attributes = FILE_ATTRIBUTE_NORMAL;
+    // The name of the file that the open handle reached, through any
+    // symbolic link. Where a file system cannot tell it, a name that is no
+    // link (GetFileAttributesW does not follow one) is that file's own.
+    std::wstring target(32768, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(existing, target.data(), static_cast<DWORD>(target.size()),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= target.size()) {
+        const DWORD own = ::GetFileAttributesW(path.c_str());
+        return own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    }
+    target.resize(length);
+    path = target;
+    return true;
+}
+
+} // namespace
+
 // A destination that is, or will be, a file on disk is written to a new
 // temporary file beside it and renamed over it by finish(), so that the
 // old file stays whole until the new one is. Devices (NUL, CON) and pipes
@@ -268,62 +318,44 @@ bool OutputFile::open(const char* path)
     std::wstring wide;
     if (!widen(path, wide))
         return false;
-    path_ = path;
     temporary_path_.clear();
     failed_ = false;
     removable_ = false;
 
     // Opened for writing without being changed: this refuses what could not
     // be written in place either (a directory, a file another program holds
-    // without sharing, one the user may not write), and tells a device from
-    // a file.
-    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    // without sharing, one the user may not write, a path through a folder
+    // that does not exist), and tells a device from a file.
     const HANDLE existing = ::CreateFileW(wide.c_str(), GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (existing == INVALID_HANDLE_VALUE) {
-        if (::GetLastError() != ERROR_FILE_NOT_FOUND)
-            return false; // includes a folder that does not exist
-    } else if (!is_disk_file(existing)) {
+    const bool replacing = existing != INVALID_HANDLE_VALUE;
+    if (!replacing && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    if (replacing && !is_disk_file(existing)) {
         handle_ = as_value(existing);
         owned_ = true;
+        path_ = path;
         return true;
-    } else {
-        // A read-only file is refused as Windows refuses to write it, even
-        // to an administrator: the rename would otherwise replace it.
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!::GetFileInformationByHandle(existing, &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            ::CloseHandle(existing);
-            return false;
-        }
-        // The new file keeps what marks the old one apart in a listing.
-        attributes = info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-        if (attributes == 0)
-            attributes = FILE_ATTRIBUTE_NORMAL;
-        // A symbolic link stays a link: its target is what gets replaced.
-        const DWORD link_attributes = ::GetFileAttributesW(wide.c_str());
-        if (link_attributes != INVALID_FILE_ATTRIBUTES && (link_attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            std::wstring target(32768, L'\0');
-            const DWORD length = ::GetFinalPathNameByHandleW(existing, target.data(),
-                                                             static_cast<DWORD>(target.size()),
-                                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-            if (length == 0 || length >= target.size()) {
-                ::CloseHandle(existing);
-                return false;
-            }
-            target.resize(length);
-            wide = target;
-            path_ = narrow(wide.c_str());
-        }
-        ::CloseHandle(existing);
     }
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    if (replacing) {
+        const bool may_replace = prepare_replacement(existing, wide, attributes);
+        ::CloseHandle(existing);
+        if (!may_replace)
+            return false;
+    }
+    path_ = narrow(wide.c_str());
 
     std::wstring temporary;
     const HANDLE handle = create_temporary(wide, attributes, temporary);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
+    if (handle == INVALID_HANDLE_VALUE) {
+        // A file that could be written in place but not replaced (its
+        // folder takes no new file) is a write failure, not an open one;
+        // a destination that does not exist could not be made at all.
+        failed_ = true;
+        return replacing;
+    }
     set_pending(temporary);
     temporary_path_ = narrow(temporary.c_str());
     handle_ = as_value(handle);

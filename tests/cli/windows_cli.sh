@@ -1,6 +1,6 @@
 # What only Windows can get wrong: text mode on standard output and on
-# files, file names outside ASCII, destinations that cannot be written, the
-# console's Ctrl-C, and files past 4 GiB.
+# files, file names outside ASCII, destinations that cannot be written,
+# links, the console's Ctrl-C, and files past 4 GiB.
 . "$(dirname "$0")/lib.sh"
 
 # Flags 1 1 0, literals "AB", one pair (length 3, distance 2), D = 5: "ABABA".
@@ -95,6 +95,19 @@ expect_stdout $'\nCould not open output file\n'
 expect_same kept kept.before
 expect_entries kept kept.before
 chmod u+w kept
+cd .. || exit 1
+
+begin "a symbolic link stays a link: its target is replaced"
+mkdir scratch5 && cd scratch5 || exit 1
+mkdir there
+printf 'old' >there/target
+ln -s there/target link
+run "$DECODE" ../block 0 link
+expect_status 0
+[ -L link ] || fail "link is no longer a symbolic link"
+expect_same there/target ../block.expected
+expect_entries link there
+[ "$(ls -A there)" = target ] || fail "there holds: $(ls -A there)"
 cd .. || exit 1
 
 begin "Ctrl-C in the middle of a write: the temporary file goes, the destination stays"
