@@ -422,14 +422,30 @@ bool OutputFile::finish()
     (void)widen(temporary_path_.c_str(), temporary);
     if (!widen(path_.c_str(), destination))
         failed_ = true;
-    ::AcquireSRWLockExclusive(&pending_lock);
-    // Only a complete, closed file takes the destination's name.
-    if (!failed_ && !::MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING))
-        failed_ = true;
-    if (failed_)
+    // Only a complete, closed file takes the destination's name. Windows
+    // refuses to replace a file while any handle to it is open, and for a
+    // moment another run's rename, a virus scanner or an indexer holds one:
+    // such a refusal is tried again for about a second before it counts.
+    for (int attempt = 0; !failed_; ++attempt) {
+        ::AcquireSRWLockExclusive(&pending_lock);
+        const bool moved = ::MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING);
+        const DWORD error = moved ? ERROR_SUCCESS : ::GetLastError();
+        if (moved)
+            pending = false;
+        ::ReleaseSRWLockExclusive(&pending_lock);
+        if (moved)
+            break;
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 50)
+            failed_ = true;
+        else
+            ::Sleep(20);
+    }
+    if (failed_) {
+        ::AcquireSRWLockExclusive(&pending_lock);
         (void)::DeleteFileW(temporary.c_str());
-    pending = false;
-    ::ReleaseSRWLockExclusive(&pending_lock);
+        pending = false;
+        ::ReleaseSRWLockExclusive(&pending_lock);
+    }
     temporary_path_.clear();
     removable_ = false;
     return !failed_;

@@ -71,14 +71,16 @@ finish_case() {
     current=""
 }
 
-# posix_only REASON: on Windows, the current case is skipped, with REASON
-# printed: from here to the next begin, run and the checks do nothing.
-# Other commands of the case still run, so a case that starts programs in
-# the background, or blocks on a FIFO, tests "skipping" first.
+# posix_only REASON: on Windows, skips the current case with REASON
+# printed, and returns 1. From there to the next begin, run and the checks
+# do nothing; any other command of the case still runs, so a case that
+# waits on a FIFO or a background program puts those inside
+#   if posix_only REASON; then ... fi
 posix_only() {
     if [ "$WINDOWS" -eq 1 ]; then
         echo "SKIP [$current]: $1"
         skipping=1
+        return 1
     fi
 }
 
