@@ -156,8 +156,8 @@ bool InputFile::open(const char* path)
     std::wstring wide;
     if (!widen(path, wide))
         return false;
-    // Every kind of sharing: another program may have the file open, and a
-    // destination may be renamed over this very file while it is open.
+    // Shared every way, so that other programs may keep the file open,
+    // even for writing, while it is read.
     const HANDLE handle =
         ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
