@@ -106,16 +106,21 @@ TEST(WriteOutput, WritesExactlyDBytesZeroFilledAndReplacesAnExistingFile)
 
 TEST(WriteOutput, FailuresReportOpenFailedAndLeaveNoFile)
 {
-    ScratchDir dir;
-    const std::string missing_dir = dir.file("no/such/dir");
-    for (const char* destination : {missing_dir.c_str(), "/dev/full"}) {
+    const auto write_to = [](const char* destination) {
         DecoderState state;
         ASSERT_EQ(load_block_from_memory(make_block("1", bytes_of("z"), {}, 1).bytes(), 0, state),
                   DecodeStatus::Ok);
         decode_block(state);
         EXPECT_EQ(write_output(state, destination), DecodeStatus::OpenFailed) << destination;
-    }
+    };
+    ScratchDir dir;
+    const std::string missing_dir = dir.file("no/such/dir");
+    write_to(missing_dir.c_str());
     EXPECT_FALSE(std::filesystem::exists(missing_dir));
+
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here, a device whose every write fails";
+    write_to("/dev/full");
     EXPECT_TRUE(std::filesystem::exists("/dev/full"));
 }
 

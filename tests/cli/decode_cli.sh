@@ -174,12 +174,14 @@ expect_status 1
 expect_stdout $'\nCould not write the file\n'
 
 begin "a failing write: /dev/full is reported and left in place"
+posix_only "/dev/full is a Linux device"
 run "$DECODE" block 0 /dev/full
 expect_status 1
 expect_stdout $'\nCould not write the file\n'
 [ -c /dev/full ] || fail "/dev/full is gone"
 
 begin "a file size limit: reported, no new file, an old one kept"
+posix_only "file size limits (ulimit -f) are POSIX"
 # D = 1000000 from one literal: the zero tail goes past a 100 KiB limit.
 printf 'MIO0\0\17\102\100\0\0\0\24\0\0\0\24\200\0\0\0z\0' >bigtail
 run bash -c 'ulimit -f 100; exec "$0" "$@"' "$DECODE" bigtail 0 limited
@@ -216,6 +218,7 @@ expect_status 0
 expect_same inplace block19.expected
 
 begin "an input that cannot seek is read up to the offset"
+posix_only "a pipe is named /dev/stdin only on POSIX systems"
 run bash -c 'cat two | "$0" /dev/stdin 32 piped.out' "$DECODE"
 expect_status 0
 expect_silent

@@ -27,6 +27,7 @@ expect_stdout $'\nInvalid offset\n'
 expect_absent out.upper
 
 begin "a pipe as input"
+posix_only "a pipe is named /dev/stdin only on POSIX systems"
 run bash -c 'cat file | "$0" /dev/stdin list piped' "$DECODE"
 expect_status 0
 expect_same piped listing.expected
@@ -44,6 +45,7 @@ expect_stdout $'\nData is not MIO0\n'
 expect_absent none
 
 begin "failures of a decoding run"
+posix_only "/dev/full is a Linux device"
 run "$DECODE" no-such-file list none
 expect_status 1
 expect_stdout $'\nCould not open file\n'
