@@ -4,11 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "block_reader.hpp"
+#include "block_decoder.hpp"
 #include "block_scan.hpp"
 #include "command_line.hpp"
-#include "decompress.hpp"
-#include "file_io.hpp"
 #include "platform.hpp"
 
 namespace {
@@ -16,15 +14,24 @@ namespace {
 constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
 
+// The one table from causes to the fixed messages.
 const char* message_for(DecodeStatus status)
 {
     switch (status) {
-    case DecodeStatus::OpenFailed:
+    case DecodeStatus::InputUnopenable:
+    case DecodeStatus::InputReadFailed:
         return "\nCould not open file\n";
+    case DecodeStatus::SizesWrap:
     case DecodeStatus::OutOfMemory:
         return "\nCould not allocate memory\n";
-    case DecodeStatus::NotMio0:
+    case DecodeStatus::HeaderCutShort:
+    case DecodeStatus::BadMagic:
+    case DecodeStatus::Truncated:
+    case DecodeStatus::ReferenceBeforeStart:
+    case DecodeStatus::NoBlocks:
         return "\nData is not MIO0\n";
+    case DecodeStatus::WriteFailed:
+        return "\nCould not write the file\n";
     case DecodeStatus::Ok:
         break;
     }
@@ -39,17 +46,8 @@ int fail(const char* message)
 
 int run_listing(const char* path, const char* destination)
 {
-    std::vector<FoundBlock> blocks;
-    if (const DecodeStatus status = list_blocks(path, blocks); status != DecodeStatus::Ok)
+    if (const DecodeStatus status = list_blocks(path, destination); status != DecodeStatus::Ok)
         return fail(message_for(status));
-    if (blocks.empty())
-        return fail(message_for(DecodeStatus::NotMio0));
-    const std::string listing = format_listing(blocks);
-    OutputFile output;
-    if (!output.open(destination) ||
-        !output.write(reinterpret_cast<const std::uint8_t*>(listing.data()), listing.size()) ||
-        !output.finish())
-        return fail("\nCould not write the file\n");
     return 0;
 }
 
@@ -66,14 +64,8 @@ int run_decoder(int argc, char** argv)
     if (std::strcmp(argv[2], "list") == 0)
         return run_listing(argv[1], argv[3]);
 
-    DecoderState state;
-    if (const DecodeStatus status = load_block(argv[1], parse_offset(argv[2]), state);
-        status != DecodeStatus::Ok)
+    if (const DecodeStatus status = decode_file(argv[1], parse_offset(argv[2]), argv[3]); status != DecodeStatus::Ok)
         return fail(message_for(status));
-    if (const DecodeResult result = decode_block(state); result.status != DecodeStatus::Ok)
-        return fail(message_for(result.status));
-    if (write_output(state, argv[3]) != DecodeStatus::Ok)
-        return fail("\nCould not write the file\n");
     return 0;
 }
 

@@ -535,10 +535,7 @@ EncodeStatus encode_block(std::span<const std::uint8_t> input, ByteBuffer& block
     if (tokens.literals() != 0)
         std::memcpy(block.data() + literals_offset, literals.data(), static_cast<std::size_t>(tokens.literals()));
 
-    std::uint8_t* const out = block.data();
-    std::memcpy(out, mio0::magic.data(), mio0::magic.size());
-    mio0::write_be32(out + 4, static_cast<std::uint32_t>(n));
-    mio0::write_be32(out + 8, static_cast<std::uint32_t>(pairs_offset));
-    mio0::write_be32(out + 12, static_cast<std::uint32_t>(literals_offset));
+    mio0::write_header(block.data(), {false, static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(pairs_offset),
+                                      static_cast<std::uint32_t>(literals_offset)});
     return EncodeStatus::Ok;
 }
