@@ -7,10 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "block_reader.hpp"
+#include "block_decoder.hpp"
 #include "block_scan.hpp"
 #include "byte_pairs.hpp"
-#include "decompress.hpp"
 #include "encoder.hpp"
 
 namespace {
@@ -49,9 +48,14 @@ void BM_DecodeBlock(benchmark::State& state)
     if (encode_block(input, block) != EncodeStatus::Ok)
         state.SkipWithError("encode failed");
     for (auto _ : state) {
-        DecoderState decoder;
-        load_block_from_memory({block.data(), block.size()}, 0, decoder);
-        benchmark::DoNotOptimize(decode_block(decoder).produced);
+        ByteBuffer output;
+        BlockInfo info;
+        if (decode_block({block.data(), block.size()}, 0, output, info) != DecodeStatus::Ok ||
+            output.size() != input.size()) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        benchmark::DoNotOptimize(output.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.size()));
 }
