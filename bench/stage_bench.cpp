@@ -9,10 +9,9 @@
 #include <span>
 #include <vector>
 
-#include "block_reader.hpp"
+#include "block_decoder.hpp"
 #include "block_scan.hpp"
 #include "byte_pairs.hpp"
-#include "decompress.hpp"
 #include "encoder.hpp"
 
 namespace {
@@ -54,12 +53,10 @@ BENCHMARK(BM_SwapBytePairs)->Arg(1 << 16)->Arg(1 << 24);
 // Whether `block` decodes to exactly `expected`.
 bool decodes_to(std::span<const std::uint8_t> block, const std::vector<std::uint8_t>& expected)
 {
-    DecoderState decoder;
-    if (load_block_from_memory(block, 0, decoder) != DecodeStatus::Ok)
-        return false;
-    const DecodeResult result = decode_block(decoder);
-    return result.status == DecodeStatus::Ok && result.produced == expected.size() &&
-           std::equal(expected.begin(), expected.end(), decoder.output.data());
+    ByteBuffer output;
+    BlockInfo info;
+    return decode_block(block, 0, output, info) == DecodeStatus::Ok && output.size() == expected.size() &&
+           std::equal(expected.begin(), expected.end(), output.data());
 }
 
 void BM_DecodeBlock(benchmark::State& state)
@@ -71,17 +68,14 @@ void BM_DecodeBlock(benchmark::State& state)
         return;
     }
     for (auto _ : state) {
-        DecoderState decoder;
-        if (load_block_from_memory({block.data(), block.size()}, 0, decoder) != DecodeStatus::Ok) {
-            state.SkipWithError("load failed");
-            break;
-        }
-        const DecodeResult result = decode_block(decoder);
-        if (result.status != DecodeStatus::Ok || result.produced != input.size()) {
+        ByteBuffer output;
+        BlockInfo info;
+        if (decode_block({block.data(), block.size()}, 0, output, info) != DecodeStatus::Ok ||
+            output.size() != input.size()) {
             state.SkipWithError("decode failed");
             break;
         }
-        benchmark::DoNotOptimize(decoder.output.data());
+        benchmark::DoNotOptimize(output.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.size()));
 }

@@ -70,6 +70,9 @@ SwapStatus write_result(SwapJob& job)
         result = stream_result(job, output);
     else if (!output.write(job.data.data(), job.data.size()))
         result = SwapStatus::OutputWriteFailed;
+    // Some systems refuse to replace a file that is still open, and in
+    // place the input is the file being replaced.
+    job.input.close();
     if (result == SwapStatus::Ok && !output.finish())
         result = SwapStatus::OutputWriteFailed;
     if (result != SwapStatus::Ok)

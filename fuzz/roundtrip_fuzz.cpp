@@ -7,22 +7,18 @@
 #include <cstring>
 #include <span>
 
-#include "block_reader.hpp"
 #include "byte_pairs.hpp"
-#include "decompress.hpp"
 #include "encoder.hpp"
+#include "../tests/decode_helper.hpp"
 
 namespace {
 
 void expect_decodes_to(std::span<const std::uint8_t> block, const std::uint8_t* data, std::size_t size)
 {
-    DecoderState state;
-    if (load_block_from_memory(block, 0, state) != DecodeStatus::Ok)
+    const Decoded d = decode_at(block, 0);
+    if (d.status != DecodeStatus::Ok || d.produced.size() != size || d.info.header.decompressed_size != size)
         std::abort();
-    const DecodeResult result = decode_block(state);
-    if (result.status != DecodeStatus::Ok || result.produced != size || state.decompressed_size != size)
-        std::abort();
-    if (size > 0 && std::memcmp(state.output.data(), data, size) != 0)
+    if (size > 0 && std::memcmp(d.produced.data(), data, size) != 0)
         std::abort();
 }
 

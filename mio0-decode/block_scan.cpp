@@ -9,106 +9,12 @@
 #include <immintrin.h>
 #endif
 
+#include "block_decoder.hpp"
+#include "block_input.hpp"
+#include "byte_buffer.hpp"
 #include "file_io.hpp"
 #include "mio0_format.hpp"
-
-
-namespace {
-
-// A region of a block as the decoder sees it once the region's own read has
-// been put back in order: in pair-swapped storage logical byte b is stored
-// at b ^ 1, except an odd last byte, which stays where it is.
-class Region {
-public:
-    Region(const std::uint8_t* stored, std::uint64_t length, bool swapped)
-        : stored_(stored), length_(length), flip_(swapped ? 1 : 0)
-    {
-    }
-    std::uint8_t operator[](std::uint64_t b) const
-    {
-        const std::uint64_t at = b ^ flip_;
-        return stored_[at < length_ ? at : b];
-    }
-
-private:
-    const std::uint8_t* stored_;
-    std::uint64_t length_;
-    std::uint64_t flip_;
-};
-
-// Follows the decoder's loop over the flags, counting output positions.
-DecodeStatus check_references(const Region& body, const BlockHeader& header)
-{
-    const std::uint32_t size = header.decompressed_size;
-    const std::uint32_t layout = header.layout_length();
-    const std::uint32_t pairs = header.pair_count();
-    std::uint32_t i = 0;
-    std::uint32_t l = 0;
-    for (std::uint32_t b = 0; b < layout && i < size; ++b) {
-        const unsigned byte = body[b];
-        if (byte == 0xFF && size - i >= 8) {
-            i += 8;
-            continue;
-        }
-        for (unsigned bit = 0x80; bit != 0 && i < size; bit >>= 1) {
-            if ((byte & bit) != 0) {
-                ++i;
-                continue;
-            }
-            if (l == pairs)
-                return DecodeStatus::Ok;
-            const std::uint64_t p = layout + 2 * std::uint64_t{l};
-            const auto word = static_cast<std::uint16_t>(body[p] << 8 | body[p + 1]);
-            ++l;
-            if (mio0::pair_distance(word) > i)
-                return DecodeStatus::NotMio0;
-            i += std::min<std::uint32_t>(mio0::pair_length(word), size - i);
-        }
-    }
-    return DecodeStatus::Ok;
-}
-
-} // namespace
-
-DecodeStatus check_block(std::span<const std::uint8_t> file, std::uint64_t offset, FoundBlock& found)
-{
-    if (offset > file.size())
-        return DecodeStatus::NotMio0;
-    found.offset = offset;
-    return check_block_bytes(file.subspan(static_cast<std::size_t>(offset)), file.size() - offset, found);
-}
-
-DecodeStatus check_block_bytes(std::span<const std::uint8_t> bytes, std::uint64_t available, FoundBlock& found)
-{
-    if (available < mio0::header_size)
-        return DecodeStatus::NotMio0;
-    const std::uint8_t* const block = bytes.data();
-    BlockHeader header;
-    if (const DecodeStatus status = check_header(block, header); status != DecodeStatus::Ok)
-        return status;
-    if (available - mio0::header_size < header.body_length())
-        return DecodeStatus::NotMio0;
-
-    const Region body(block + mio0::header_size, header.body_length(), header.swapped);
-    std::uint64_t literal_count = 0;
-    if (header.swapped) {
-        for (std::uint32_t b = 0; b < header.layout_length(); ++b)
-            literal_count += static_cast<unsigned>(std::popcount(body[b]));
-    } else {
-        const std::uint8_t* layout = block + mio0::header_size;
-        for (std::uint32_t b = 0; b < header.layout_length(); ++b)
-            literal_count += static_cast<unsigned>(std::popcount(layout[b]));
-    }
-    if (available - header.literals_offset < literal_count)
-        return DecodeStatus::NotMio0;
-    if (const DecodeStatus status = check_references(body, header); status != DecodeStatus::Ok)
-        return status;
-
-    found.swapped = header.swapped;
-    found.decompressed_size = header.decompressed_size;
-    found.stored_length = header.literals_offset + literal_count;
-    return DecodeStatus::Ok;
-}
+#include "platform.hpp"
 
 namespace {
 
@@ -129,7 +35,7 @@ bool visit_hits(const std::uint8_t* bytes, std::size_t size, std::size_t at, std
 }
 
 #if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
-#define MIO0_SCAN_AVX2 1
+#define MIO0_SCAN_X86 1
 
 // Bit k: the bytes at k and k + 1 are "MI" or "IM"; 64 positions at a time.
 [[gnu::target("avx2")]] inline std::uint64_t pair_hits_avx2(const std::uint8_t* p)
@@ -190,7 +96,7 @@ template <typename Visit>
 void scan_magics(const std::uint8_t* bytes, std::size_t length, std::size_t size, Visit&& visit)
 {
     std::size_t at = 0;
-#if defined(MIO0_SCAN_AVX2)
+#if defined(MIO0_SCAN_X86)
     static const bool has_avx2 = __builtin_cpu_supports("avx2");
     bool stopped = false;
     if (has_avx2) {
@@ -211,143 +117,370 @@ void scan_magics(const std::uint8_t* bytes, std::size_t length, std::size_t size
 }
 
 constexpr std::uint64_t last_offset = 0xFFFFFFFFu; // the largest offset the decoder takes
-
-// Pieces in which a file is read for the scan. The kernel's copy into a
-// buffer that stays in the cache runs at twice the speed of a scan of a
-// mapping, whose every 4 KiB page costs a TLB miss or a fault.
-constexpr std::size_t scan_piece = std::size_t{64} << 10;
 constexpr std::size_t magic_overlap = 3;
 
-bool read_exactly_at(InputFile& input, std::uint8_t* bytes, std::size_t length, std::uint64_t offset)
-{
-    return input.read_at(bytes, length, offset) == static_cast<std::int64_t>(length);
-}
+// The file being listed: a regular file read with positional reads, or a
+// copy in memory.
+class ScanSource {
+public:
+    explicit ScanSource(std::uint64_t size) : size_(size) {}
+    virtual ~ScanSource() = default;
+    std::uint64_t size() const { return size_; }
+    // Bytes [at, at + length), all inside the file. False on a read error.
+    virtual bool read_at(std::uint64_t at, std::uint8_t* bytes, std::size_t length) = 0;
 
-// Checks the candidate at `offset`, whose first bytes are `held`, and
-// appends it when it decodes. It is checked in the piece when its header
-// and body lie there, and otherwise read into `scratch`, only once its
-// header has shown that the body lies in the file. Kept out of line: inlined into the scan loop
-// it costs the loop more than the rare call does.
-[[gnu::noinline]] DecodeStatus check_candidate(InputFile& input, std::uint64_t size, std::uint64_t offset,
-                                               std::span<const std::uint8_t> held, ByteBuffer& scratch,
-                                               std::vector<FoundBlock>& blocks)
-{
-    const std::uint64_t available = size - offset;
-    if (available < mio0::header_size)
-        return DecodeStatus::Ok;
-    const std::uint8_t* bytes = held.data();
-    std::uint8_t header_bytes[mio0::header_size];
-    if (held.size() < mio0::header_size) {
-        if (!read_exactly_at(input, header_bytes, sizeof header_bytes, offset))
-            return DecodeStatus::OpenFailed;
-        bytes = header_bytes;
-    }
-    BlockHeader header;
-    if (check_header(bytes, header) != DecodeStatus::Ok || available - mio0::header_size < header.body_length())
-        return DecodeStatus::Ok;
-    // Only the layout bits and the pairs that the flags can reach are read:
-    // a bogus header claiming a vast pairs region costs no more than its
-    // layout. One byte more for the partner of a pair-swapped last byte.
-    const std::uint64_t reachable_pairs = std::min(header.pair_count(), header.flag_count());
-    const auto needed = static_cast<std::size_t>(std::min<std::uint64_t>(
-        mio0::header_size + std::uint64_t{header.body_length()},
-        mio0::header_size + std::uint64_t{header.layout_length()} + 2 * reachable_pairs + 1));
-    if (held.size() < needed) {
-        if (!scratch.resize(needed))
-            return DecodeStatus::OutOfMemory;
-        if (!read_exactly_at(input, scratch.data(), needed, offset))
-            return DecodeStatus::OpenFailed;
-        bytes = scratch.data();
-    }
-    FoundBlock found;
-    found.offset = offset;
-    if (check_block_bytes({bytes, needed}, available, found) == DecodeStatus::Ok)
-        blocks.push_back(found);
-    return DecodeStatus::Ok;
-}
+private:
+    std::uint64_t size_;
+};
 
-// The scan of a regular file through its descriptor.
-DecodeStatus scan_file(InputFile& input, std::uint64_t size, std::vector<FoundBlock>& blocks)
-{
-    ByteBuffer piece;
-    ByteBuffer scratch;
-    if (!piece.resize(scan_piece + magic_overlap))
-        return DecodeStatus::OutOfMemory;
-    DecodeStatus status = DecodeStatus::Ok;
-    for (std::uint64_t start = 0; start < size && start <= last_offset && status == DecodeStatus::Ok;
-         start += scan_piece) {
-        const auto held = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - start));
-        if (!read_exactly_at(input, piece.data(), held, start))
-            return DecodeStatus::OpenFailed;
-        const std::size_t scanned = std::min(held, scan_piece);
-        scan_magics(piece.data(), scanned, held, [&](std::size_t at) {
-            const std::uint64_t offset = start + at;
-            if (offset > last_offset)
+class FileSource final : public ScanSource {
+public:
+    FileSource(InputFile& file, std::uint64_t size) : ScanSource(size), file_(file) {}
+    bool read_at(std::uint64_t at, std::uint8_t* bytes, std::size_t length) override
+    {
+        return file_.read_at(bytes, length, at) == static_cast<std::int64_t>(length);
+    }
+
+private:
+    InputFile& file_;
+};
+
+class MemorySource final : public ScanSource {
+public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : ScanSource(bytes.size()), bytes_(bytes) {}
+    bool read_at(std::uint64_t at, std::uint8_t* bytes, std::size_t length) override
+    {
+        if (length > 0)
+            std::memcpy(bytes, bytes_.data() + at, length);
+        return true;
+    }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+};
+
+// Counts of 1 bits of the file before each granule boundary, modulo 2^32:
+// a layout region has fewer than 2^32 bits, so the difference of two
+// entries is the exact count between them. Filled forward, each granule
+// read once, as far as the candidates' layouts reach; at most 4 bytes per
+// granule of the part of the file that a layout can reach.
+class OnesTable {
+public:
+    OnesTable(ScanSource& source, std::size_t granule) : source_(source), granule_(granule) {}
+
+    // Count of 1 bits in file bytes [from, to), whose granules are whole.
+    // False on a read error; `usable` false when the table cannot be had.
+    bool count(std::uint64_t from, std::uint64_t to, std::uint64_t& ones, bool& usable)
+    {
+        const std::uint64_t first = from / granule_;
+        const std::uint64_t last = to / granule_;
+        usable = reserve();
+        if (!usable)
+            return true;
+        while (filled_ <= last)
+            if (!fill_more())
                 return false;
-            status = check_candidate(input, size, offset, {piece.data() + at, held - at}, scratch, blocks);
-            return status == DecodeStatus::Ok;
-        });
+        ones = static_cast<std::uint32_t>(entries()[last] - entries()[first]);
+        return true;
     }
-    return status;
-}
+
+private:
+    // The furthest byte a layout region can reach: its block's offset, at
+    // most last_offset, plus 16 plus the largest layout.
+    static constexpr std::uint64_t reach = last_offset + mio0::header_size + mio0::max_layout_bytes + 1;
+
+    std::uint32_t* entries() { return reinterpret_cast<std::uint32_t*>(table_.data()); }
+
+    bool reserve()
+    {
+        if (table_.size() != 0)
+            return true;
+        if (failed_)
+            return false;
+        const std::uint64_t count = std::min(source_.size(), reach) / granule_ + 1;
+        if (count * 4 > SIZE_MAX || !table_.resize(static_cast<std::size_t>(count * 4)) ||
+            !chunk_.resize(std::max<std::size_t>(granule_, std::size_t{64} << 10) / granule_ * granule_)) {
+            failed_ = true;
+            table_.release();
+            return false;
+        }
+        entries()[0] = 0;
+        filled_ = 1;
+        return true;
+    }
+
+    // Reads the next chunk of whole granules and extends the table.
+    bool fill_more()
+    {
+        const std::uint64_t start = (filled_ - 1) * granule_;
+        const auto length = static_cast<std::size_t>(
+            std::min<std::uint64_t>(chunk_.size(), (table_.size() / 4 - filled_) * granule_));
+        if (!source_.read_at(start, chunk_.data(), length))
+            return false;
+        std::uint32_t running = entries()[filled_ - 1];
+        for (std::size_t at = 0; at < length; at += granule_) {
+            running += static_cast<std::uint32_t>(mio0::count_ones(chunk_.data() + at, granule_));
+            entries()[filled_++] = running;
+        }
+        return true;
+    }
+
+    ScanSource& source_;
+    std::size_t granule_;
+    ByteBuffer table_;
+    ByteBuffer chunk_;
+    std::uint64_t filled_ = 0; // entries computed
+    bool failed_ = false;
+};
+
+// The scan: pieces of the file screened for magics, each candidate checked
+// through a BlockInput that serves bytes from the piece at hand when it
+// holds them and reads them otherwise.
+class Scanner {
+public:
+    Scanner(ScanSource& source, const ScanTuning& tuning)
+        : source_(source), tuning_(tuning), ones_(source, std::max<std::size_t>(tuning.ones_granule, 1)),
+          candidate_(*this)
+    {
+    }
+
+    DecodeStatus run(ListingSink& sink)
+    {
+        const std::size_t piece_size = std::max<std::size_t>(tuning_.piece, 1);
+        if (!piece_.resize(piece_size + magic_overlap) || !scratch_.resize(2 * granule()))
+            return DecodeStatus::OutOfMemory;
+        DecodeStatus status = DecodeStatus::Ok;
+        const std::uint64_t size = source_.size();
+        for (std::uint64_t start = 0; start < size && start <= last_offset && status == DecodeStatus::Ok;
+             start += piece_size) {
+            held_ = static_cast<std::size_t>(std::min<std::uint64_t>(piece_.size(), size - start));
+            piece_start_ = start;
+            if (!source_.read_at(start, piece_.data(), held_))
+                return DecodeStatus::InputReadFailed;
+            scan_magics(piece_.data(), std::min(held_, piece_size), held_, [&](std::size_t at) {
+                const std::uint64_t offset = start + at;
+                if (offset > last_offset)
+                    return false;
+                status = check_candidate(offset, sink);
+                return status == DecodeStatus::Ok;
+            });
+        }
+        return status;
+    }
+
+private:
+    class Candidate final : public mio0::BlockInput {
+    public:
+        explicit Candidate(Scanner& scanner) : BlockInput(0), scanner_(scanner) {}
+        void place(std::uint64_t offset)
+        {
+            offset_ = offset;
+            available_ = scanner_.source_.size() - offset;
+        }
+        bool read_stored(std::uint64_t at, std::uint8_t* bytes, std::size_t length) override
+        {
+            return scanner_.read(offset_ + at, bytes, length);
+        }
+        bool count_ones_stored(std::uint64_t from, std::uint64_t to, std::uint64_t& ones) override
+        {
+            return scanner_.count_ones(offset_ + from, offset_ + to, ones);
+        }
+
+    private:
+        Scanner& scanner_;
+        std::uint64_t offset_ = 0;
+    };
+
+    std::size_t granule() const { return std::max<std::size_t>(tuning_.ones_granule, 1); }
+
+    bool read(std::uint64_t at, std::uint8_t* bytes, std::size_t length)
+    {
+        if (at >= piece_start_ && at - piece_start_ <= held_ && length <= held_ - (at - piece_start_)) {
+            if (length > 0)
+                std::memcpy(bytes, piece_.data() + (at - piece_start_), length);
+            return true;
+        }
+        return source_.read_at(at, bytes, length);
+    }
+
+    // Reads and counts a range of at most two granules.
+    bool count_directly(std::uint64_t from, std::uint64_t to, std::uint64_t& ones)
+    {
+        const auto length = static_cast<std::size_t>(to - from);
+        if (!read(from, scratch_.data(), length))
+            return false;
+        ones = mio0::count_ones(scratch_.data(), length);
+        return true;
+    }
+
+    bool count_ones(std::uint64_t from, std::uint64_t to, std::uint64_t& ones)
+    {
+        const std::uint64_t g = granule();
+        if (to - from <= 2 * g)
+            return count_directly(from, to, ones);
+        // The granules that lie whole inside the range come from the table;
+        // the ends, less than a granule each, are counted here.
+        const std::uint64_t inner_from = (from + g - 1) / g * g;
+        const std::uint64_t inner_to = to / g * g;
+        std::uint64_t head = 0;
+        std::uint64_t inner = 0;
+        std::uint64_t tail = 0;
+        bool usable = true;
+        if (!ones_.count(inner_from, inner_to, inner, usable))
+            return false;
+        if (!usable) // no room for the table: count the range piece by piece
+            return candidate_.BlockInput::count_ones_stored(from - candidate_offset_, to - candidate_offset_, ones);
+        if (!count_directly(from, inner_from, head) || !count_directly(inner_to, to, tail))
+            return false;
+        ones = head + inner + tail;
+        return true;
+    }
+
+    DecodeStatus check_candidate(std::uint64_t offset, ListingSink& sink)
+    {
+        candidate_offset_ = offset;
+        candidate_.place(offset);
+        BlockInfo info;
+        switch (checker_.check(candidate_, info)) {
+        case DecodeStatus::Ok:
+            break;
+        case DecodeStatus::InputReadFailed:
+            return DecodeStatus::InputReadFailed;
+        default:
+            return DecodeStatus::Ok; // not a block
+        }
+        const FoundBlock found{offset, info.header.swapped, info.header.decompressed_size, info.stored_length()};
+        return sink.found(found) ? DecodeStatus::Ok : DecodeStatus::WriteFailed;
+    }
+
+    ScanSource& source_;
+    ScanTuning tuning_;
+    OnesTable ones_;
+    Candidate candidate_;
+    BlockChecker checker_;
+    ByteBuffer piece_;
+    ByteBuffer scratch_;
+    std::uint64_t piece_start_ = 0;
+    std::size_t held_ = 0;
+    std::uint64_t candidate_offset_ = 0;
+};
+
+class Collector final : public ListingSink {
+public:
+    explicit Collector(std::vector<FoundBlock>& blocks) : blocks_(blocks) {}
+    bool found(const FoundBlock& block) override
+    {
+        blocks_.push_back(block);
+        return true;
+    }
+
+private:
+    std::vector<FoundBlock>& blocks_;
+};
+
+// Writes the rows to a destination that it creates at the first one, in
+// pieces of a few dozen kilobytes.
+class ListingWriter final : public ListingSink {
+public:
+    explicit ListingWriter(const char* destination) : destination_(destination) {}
+
+    bool found(const FoundBlock& block) override
+    {
+        if (!opened_) {
+            if (!file_.open(destination_))
+                return false;
+            opened_ = true;
+            pending_ = listing_header();
+        }
+        pending_ += format_row(block);
+        return pending_.size() < flush_at || flush();
+    }
+
+    bool any() const { return opened_; }
+    [[nodiscard]] bool finish() { return flush() && file_.finish(); }
+    void discard()
+    {
+        if (opened_)
+            file_.discard();
+    }
+
+private:
+    static constexpr std::size_t flush_at = std::size_t{64} << 10;
+
+    bool flush()
+    {
+        const bool written = file_.write(reinterpret_cast<const std::uint8_t*>(pending_.data()), pending_.size());
+        pending_.clear();
+        return written;
+    }
+
+    const char* destination_;
+    OutputFile file_;
+    bool opened_ = false;
+    std::string pending_;
+};
 
 } // namespace
 
-std::vector<FoundBlock> find_blocks(std::span<const std::uint8_t> file)
-{
-    std::vector<FoundBlock> blocks;
-    scan_magics(file.data(), file.size(), file.size(), [&](std::size_t offset) {
-        if (offset > last_offset)
-            return false;
-        FoundBlock found;
-        if (check_block(file, offset, found) == DecodeStatus::Ok)
-            blocks.push_back(found);
-        return true;
-    });
-    return blocks;
-}
-
-DecodeStatus list_blocks(const char* path, std::vector<FoundBlock>& blocks)
+DecodeStatus scan_file(const char* path, ListingSink& sink, const ScanTuning& tuning)
 {
     InputFile input;
     if (!input.open(path))
-        return DecodeStatus::OpenFailed;
-    DecodeStatus status = DecodeStatus::Ok;
-    const std::int64_t size = input.regular_size();
-    if (size >= 0) {
-        status = scan_file(input, static_cast<std::uint64_t>(size), blocks);
-    } else {
-        // A pipe: only a copy in memory gives the random access a check needs.
-        ByteBuffer all;
-        switch (read_to_end(input, all, UINT64_MAX)) {
-        case InputStatus::Ok:
-            blocks = find_blocks({all.data(), all.size()});
-            break;
-        case InputStatus::OutOfMemory:
-        case InputStatus::TooLarge:
-            status = DecodeStatus::OutOfMemory;
-            break;
-        case InputStatus::OpenFailed:
-        case InputStatus::ReadFailed:
-            status = DecodeStatus::OpenFailed;
-            break;
-        }
+        return DecodeStatus::InputUnopenable;
+    if (const std::int64_t size = input.regular_size(); size >= 0) {
+        FileSource source(input, static_cast<std::uint64_t>(size));
+        Scanner scanner(source, tuning);
+        return scanner.run(sink);
     }
-    return status;
+    // A pipe: only a copy in memory gives the random access a check needs.
+    ByteBuffer all;
+    switch (read_to_end(input, all, UINT64_MAX)) {
+    case InputStatus::Ok:
+        break;
+    case InputStatus::OutOfMemory:
+    case InputStatus::TooLarge:
+        return DecodeStatus::OutOfMemory;
+    case InputStatus::OpenFailed:
+    case InputStatus::ReadFailed:
+        return DecodeStatus::InputReadFailed;
+    }
+    MemorySource source({all.data(), all.size()});
+    Scanner scanner(source, tuning);
+    return scanner.run(sink);
 }
 
-std::string format_listing(const std::vector<FoundBlock>& blocks)
+std::vector<FoundBlock> find_blocks(std::span<const std::uint8_t> file, const ScanTuning& tuning)
 {
-    std::string text = "offset\thex_offset\tstorage\tdecompressed_size\tstored_length\n";
+    std::vector<FoundBlock> blocks;
+    Collector collector(blocks);
+    MemorySource source(file);
+    Scanner scanner(source, tuning);
+    (void)scanner.run(collector); // memory never fails to read
+    return blocks;
+}
+
+std::string listing_header() { return "offset\thex_offset\tstorage\tdecompressed_size\tstored_length\n"; }
+
+std::string format_row(const FoundBlock& block)
+{
     char line[128];
-    for (const FoundBlock& block : blocks) {
-        const int length = std::snprintf(line, sizeof line, "%llu\t0x%08llX\t%s\t%lu\t%llu\n",
-                                         static_cast<unsigned long long>(block.offset),
-                                         static_cast<unsigned long long>(block.offset),
-                                         block.swapped ? "IM0O" : "MIO0",
-                                         static_cast<unsigned long>(block.decompressed_size),
-                                         static_cast<unsigned long long>(block.stored_length));
-        text.append(line, static_cast<std::size_t>(length));
+    const int length = std::snprintf(line, sizeof line, "%llu\t0x%08llX\t%s\t%lu\t%llu\n",
+                                     static_cast<unsigned long long>(block.offset),
+                                     static_cast<unsigned long long>(block.offset), block.swapped ? "IM0O" : "MIO0",
+                                     static_cast<unsigned long>(block.decompressed_size),
+                                     static_cast<unsigned long long>(block.stored_length));
+    return {line, static_cast<std::size_t>(length)};
+}
+
+DecodeStatus list_blocks(const char* path, const char* destination, const ScanTuning& tuning)
+{
+    ListingWriter writer(destination);
+    const DecodeStatus status = scan_file(path, writer, tuning);
+    if (status != DecodeStatus::Ok) {
+        writer.discard();
+        return status;
     }
-    return text;
+    if (!writer.any())
+        return DecodeStatus::NoBlocks;
+    return writer.finish() ? DecodeStatus::Ok : DecodeStatus::WriteFailed;
 }

@@ -3,11 +3,9 @@
 
 #include <cstring>
 
-#include "block_reader.hpp"
+#include "block_decoder.hpp"
 #include "block_scan.hpp"
 #include "command_line.hpp"
-#include "decompress.hpp"
-#include "file_io.hpp"
 #include "platform.hpp"
 #include "program.hpp"
 
@@ -21,41 +19,19 @@ constexpr ProgramText program_text{
     "    destination   The destination file for decoding\n",
 };
 
-// The stages share one status type, and the same value means a different
-// failure in reading and in writing: the table is keyed by both.
-enum class Stage : std::uint8_t { Read, Decode, Write };
-
-struct StageStatus {
-    Stage stage;
-    DecodeStatus status;
-    bool operator==(const StageStatus&) const = default;
+// The stages name the cause of a failure; several causes share a message.
+constexpr FixedMessage<DecodeStatus> messages[] = {
+    {DecodeStatus::InputUnopenable, "\nCould not open file\n"},
+    {DecodeStatus::InputReadFailed, "\nCould not open file\n"},
+    {DecodeStatus::SizesWrap, "\nCould not allocate memory\n"},
+    {DecodeStatus::OutOfMemory, "\nCould not allocate memory\n"},
+    {DecodeStatus::HeaderCutShort, "\nData is not MIO0\n"},
+    {DecodeStatus::BadMagic, "\nData is not MIO0\n"},
+    {DecodeStatus::Truncated, "\nData is not MIO0\n"},
+    {DecodeStatus::ReferenceBeforeStart, "\nData is not MIO0\n"},
+    {DecodeStatus::NoBlocks, "\nData is not MIO0\n"},
+    {DecodeStatus::WriteFailed, "\nCould not write the file\n"},
 };
-
-constexpr FixedMessage<StageStatus> messages[] = {
-    {{Stage::Read, DecodeStatus::OpenFailed}, "\nCould not open file\n"},
-    {{Stage::Read, DecodeStatus::OutOfMemory}, "\nCould not allocate memory\n"},
-    {{Stage::Read, DecodeStatus::NotMio0}, "\nData is not MIO0\n"},
-    {{Stage::Decode, DecodeStatus::NotMio0}, "\nData is not MIO0\n"},
-    {{Stage::Write, DecodeStatus::OpenFailed}, "\nCould not write the file\n"},
-};
-
-int fail_in(Stage stage, DecodeStatus status) { return fail(message_for(messages, {stage, status})); }
-
-int run_listing(const char* path, const char* destination)
-{
-    std::vector<FoundBlock> blocks;
-    if (const DecodeStatus status = list_blocks(path, blocks); status != DecodeStatus::Ok)
-        return fail_in(Stage::Read, status);
-    if (blocks.empty())
-        return fail_in(Stage::Read, DecodeStatus::NotMio0);
-    const std::string listing = format_listing(blocks);
-    OutputFile output;
-    if (!output.open(destination) ||
-        !output.write(reinterpret_cast<const std::uint8_t*>(listing.data()), listing.size()) ||
-        !output.finish())
-        return fail_in(Stage::Write, DecodeStatus::OpenFailed);
-    return exit_success;
-}
 
 int run_decoder(int argc, char** argv)
 {
@@ -71,16 +47,10 @@ int run_decoder(int argc, char** argv)
     if (!listing && !offset)
         return refuse("\nInvalid offset\n");
     prepare_process();
-    if (listing)
-        return run_listing(argv[1], argv[3]);
-
-    DecoderState state;
-    if (const DecodeStatus status = load_block(argv[1], *offset, state); status != DecodeStatus::Ok)
-        return fail_in(Stage::Read, status);
-    if (const DecodeResult result = decode_block(state); result.status != DecodeStatus::Ok)
-        return fail_in(Stage::Decode, result.status);
-    if (const DecodeStatus status = write_output(state, argv[3]); status != DecodeStatus::Ok)
-        return fail_in(Stage::Write, status);
+    const DecodeStatus status =
+        listing ? list_blocks(argv[1], argv[3]) : decode_file(argv[1], *offset, argv[3]);
+    if (status != DecodeStatus::Ok)
+        return fail(message_for(messages, status));
     return exit_success;
 }
 

@@ -39,10 +39,8 @@ EncodeStatus BlockBuilder::finish()
     if (tokens_.literals() != 0)
         std::memcpy(block_.data() + literals_offset, literals_.data(), static_cast<std::size_t>(tokens_.literals()));
 
-    std::uint8_t* const out = block_.data();
-    std::memcpy(out, mio0::magic.data(), mio0::magic.size());
-    mio0::write_be32(out + 4, static_cast<std::uint32_t>(input_size_));
-    mio0::write_be32(out + 8, static_cast<std::uint32_t>(pairs_offset));
-    mio0::write_be32(out + 12, static_cast<std::uint32_t>(literals_offset));
+    mio0::write_header(block_.data(), {false, static_cast<std::uint32_t>(input_size_),
+                                       static_cast<std::uint32_t>(pairs_offset),
+                                       static_cast<std::uint32_t>(literals_offset)});
     return EncodeStatus::Ok;
 }

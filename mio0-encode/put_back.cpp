@@ -4,10 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "block_reader.hpp"
-#include "block_scan.hpp"
+#include "block_decoder.hpp"
+#include "block_input.hpp"
 #include "byte_buffer.hpp"
-#include "decompress.hpp"
 #include "encoder.hpp"
 #include "file_io.hpp"
 #include "mio0_format.hpp"
@@ -34,48 +33,28 @@ bool read_exactly_at(InputFile& image, std::uint8_t* bytes, std::size_t length, 
     return image.read_at(bytes, length, offset) == static_cast<std::int64_t>(length);
 }
 
-// Whether a block decodes at `offset` of the image, and its extent.
+// Whether a block decodes at `offset` of the image, by the very check the
+// decoder makes, and its extent.
 PutBackStatus find_old_block(InputFile& image, std::uint64_t size, std::uint64_t offset, Extent& extent)
 {
-    if (offset >= size || size - offset < mio0::header_size)
-        return PutBackStatus::NotABlock;
-    std::uint8_t stored[mio0::header_size];
-    if (!read_exactly_at(image, stored, sizeof stored, offset))
+    mio0::FileInput input(image, offset, size);
+    BlockInfo info;
+    switch (check_block(input, info)) {
+    case DecodeStatus::Ok:
+        break;
+    case DecodeStatus::InputUnopenable:
+    case DecodeStatus::InputReadFailed:
         return PutBackStatus::ImageUnreadable;
-    BlockHeader header;
-    if (check_header(stored, header) != DecodeStatus::Ok)
-        return PutBackStatus::NotABlock;
-    const std::uint64_t available = size - offset;
-    if (available - mio0::header_size < header.body_length())
-        return PutBackStatus::NotABlock;
-    const auto needed = static_cast<std::size_t>(std::min<std::uint64_t>(
-        available, mio0::header_size + std::uint64_t{header.body_length()} + 1));
-    ByteBuffer bytes;
-    if (!bytes.resize(needed))
+    case DecodeStatus::OutOfMemory:
         return PutBackStatus::OutOfMemory;
-    if (!read_exactly_at(image, bytes.data(), needed, offset))
-        return PutBackStatus::ImageUnreadable;
-    FoundBlock found;
-    if (check_block_bytes({bytes.data(), needed}, available, found) != DecodeStatus::Ok)
+    default:
         return PutBackStatus::NotABlock;
+    }
     extent.offset = offset;
-    extent.length = found.stored_length;
-    extent.swapped = found.swapped;
-    extent.straddles = found.swapped && extent.length % 2 == 1 && extent.length < available;
+    extent.length = info.stored_length();
+    extent.swapped = info.header.swapped;
+    extent.straddles = extent.swapped && extent.length % 2 == 1 && extent.length < input.available();
     return PutBackStatus::Ok;
-}
-
-// Stored byte `p` of the extent, for the new block `block` followed by
-// zeros, in the extent's storage. In pair-swapped storage block byte b is
-// stored at b ^ 1, or at b itself where b ^ 1 lies past the end of the image.
-std::uint8_t stored_byte(const Extent& extent, const ByteBuffer& block, std::uint64_t p, std::uint8_t kept)
-{
-    std::uint64_t b = p;
-    if (extent.swapped && (p ^ 1) < extent.length)
-        b = p ^ 1;
-    else if (extent.straddles)
-        return kept; // p is the extent's last byte, which belongs to what follows
-    return b < block.size() ? block.data()[b] : 0;
 }
 
 PutBackStatus copy_range(InputFile& image, OutputFile& output, std::uint64_t from, std::uint64_t to,
@@ -97,13 +76,11 @@ PutBackStatus copy_range(InputFile& image, OutputFile& output, std::uint64_t fro
 // the input.
 bool decodes_to(std::span<const std::uint8_t> stored, std::span<const std::uint8_t> input)
 {
-    DecoderState state;
-    if (load_block_from_memory(stored, 0, state) != DecodeStatus::Ok)
-        return false;
-    const DecodeResult result = decode_block(state);
-    return result.status == DecodeStatus::Ok && state.decompressed_size == input.size() &&
-           result.produced == input.size() &&
-           (input.empty() || std::memcmp(state.output.data(), input.data(), input.size()) == 0);
+    ByteBuffer output;
+    BlockInfo info;
+    return decode_block(stored, 0, output, info) == DecodeStatus::Ok &&
+           info.header.decompressed_size == input.size() && output.size() == input.size() &&
+           (input.empty() || std::memcmp(output.data(), input.data(), input.size()) == 0);
 }
 
 PutBackStatus input_status(InputStatus status)
@@ -176,8 +153,15 @@ PutBackResult put_back(const char* input_path, const char* image_path, std::uint
     ByteBuffer head;
     if (!head.resize(static_cast<std::size_t>(reach)))
         return {PutBackStatus::OutOfMemory};
-    for (std::uint64_t p = 0; p < reach; ++p)
-        head.data()[p] = p < extent.length ? stored_byte(extent, block, p, kept) : after;
+    std::fill(head.data(), head.data() + head.size(), std::uint8_t{0});
+    if (extent.straddles && extent.length - 1 < reach)
+        head.data()[extent.length - 1] = kept;
+    if (reach > extent.length)
+        head.data()[extent.length] = after;
+    // Where `head` ends before the image does, it still holds every stored
+    // position of the block's bytes, so the storage rule places them as it
+    // would in the whole image.
+    mio0::place_block_bytes({head.data(), head.size()}, 0, {block.data(), block.size()}, extent.swapped);
     if (!decodes_to({head.data(), head.size()}, {input.data(), input.size()}))
         return {PutBackStatus::CheckFailed};
 

@@ -32,10 +32,7 @@ struct TestBlock {
         // Sized once up front: growing with insert() trips a false
         // -Warray-bounds in GCC 12.
         std::vector<std::uint8_t> out(std::size_t{l} + literals.size());
-        std::copy(mio0::magic.begin(), mio0::magic.end(), out.begin());
-        mio0::write_be32(out.data() + 4, decompressed_size);
-        mio0::write_be32(out.data() + 8, pairs_offset.value_or(p));
-        mio0::write_be32(out.data() + 12, literals_offset.value_or(l));
+        mio0::write_header(out.data(), {false, decompressed_size, pairs_offset.value_or(p), literals_offset.value_or(l)});
         std::copy(layout.begin(), layout.end(), out.begin() + 16);
         std::size_t at = p;
         for (const std::uint16_t word : pairs) {

@@ -5,9 +5,8 @@
 #include <functional>
 #include <random>
 
-#include "block_reader.hpp"
 #include "byte_pairs.hpp"
-#include "decompress.hpp"
+#include "decode_helper.hpp"
 #include "encoder.hpp"
 #include "encoder_inputs.hpp"
 #include "match_finder.hpp"
@@ -24,12 +23,10 @@ Bytes encode(const Bytes& input, const ParseTuning& tuning = {})
 
 Bytes decode(const Bytes& block)
 {
-    DecoderState state;
-    EXPECT_EQ(load_block_from_memory(block, 0, state), DecodeStatus::Ok);
-    const DecodeResult result = decode_block(state);
-    EXPECT_EQ(result.status, DecodeStatus::Ok);
-    EXPECT_EQ(result.produced, state.decompressed_size); // never relies on the zero tail
-    return {state.output.data(), state.output.data() + result.produced};
+    const Decoded d = decode_at(block, 0);
+    EXPECT_EQ(d.status, DecodeStatus::Ok);
+    EXPECT_EQ(d.produced.size(), d.info.header.decompressed_size); // never relies on the zero tail
+    return d.produced;
 }
 
 struct Shape {

@@ -71,7 +71,10 @@ TEST(SwapperStages, ConvertsInPlaceUnderTheSameNameASymbolicLinkAndAHardLink)
     const std::string hard = dir.file("hard");
     const std::vector<std::uint8_t> bytes = noise(piece + 5, 7);
     write_file(file, bytes);
-    std::filesystem::create_symlink("file", symbolic);
+    std::error_code linked;
+    std::filesystem::create_symlink("file", symbolic, linked);
+    if (linked)
+        GTEST_SKIP() << "no symbolic links here: " << linked.message();
 
     ASSERT_EQ(swap_file(file, file, true), SwapStatus::Ok);
     EXPECT_EQ(read_file(file), swapped(bytes));

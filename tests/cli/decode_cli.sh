@@ -88,6 +88,51 @@ expect_same out block.expected
 run "$DECODE" at2.swapped 2 out
 expect_same out block.expected
 
+begin "whole images swapped by byte-swap give back every block at an even offset"
+# a: one literal (odd N); ab: two (even N); oddl: L - P odd, so L is odd.
+printf a >a.txt
+printf ab >ab.txt
+"$ENCODE" a.txt a.mio0
+"$ENCODE" ab.txt ab.mio0
+printf 'MIO0\0\0\0\5\0\0\0\22\0\0\0\25\300\0\0\1\356AB' >oddl.mio0
+printf ABABA >oddl.txt
+# pad FILE: appends one byte when FILE's length is odd, so the next block
+# starts at an even offset.
+pad() { [ $(( $(stat -c %s "$1") % 2 )) -eq 0 ] || printf 'P' >>"$1"; }
+: >image
+offsets=()
+for b in a oddl ab a oddl; do
+    pad image
+    offsets+=("$(stat -c %s image) $b")
+    cat "$b.mio0" >>image
+done
+printf 'ZZZ' >>image
+for tail in oddl ab; do # the image ends with a block: odd, then even file length
+    cp image "image.$tail"
+    pad "image.$tail"
+    end=$(stat -c %s "image.$tail")
+    cat "$tail.mio0" >>"image.$tail"
+    "$SWAP" "image.$tail" -v "image.$tail.sw"
+    for entry in "${offsets[@]}" "$end $tail"; do
+        set -- $entry
+        run "$DECODE" "image.$tail.sw" "$1" out.sw
+        expect_status 0
+        expect_silent
+        expect_same out.sw "$2.txt"
+        run bash -c 'cat "$1" | "$0" /dev/stdin "$2" out.pipe' "$DECODE" "image.$tail.sw" "$1"
+        expect_status 0
+        expect_same out.pipe "$2.txt"
+    done
+done
+[ $(( $(stat -c %s image.oddl) % 2 )) -eq 1 ] || fail "image.oddl should have an odd length"
+[ $(( $(stat -c %s image.ab) % 2 )) -eq 0 ] || fail "image.ab should have an even length"
+
+begin "a block swapped as a file of its own, its odd last byte in place"
+"$SWAP" oddl.mio0 -v oddl.sw
+run "$DECODE" oddl.sw 0 out.own
+expect_status 0
+expect_same out.own oddl.txt
+
 begin "an odd offset"
 { printf 'abc'; cat block; } >odd
 run "$DECODE" odd 3 out
@@ -174,12 +219,14 @@ expect_status 1
 expect_stdout $'\nCould not write the file\n'
 
 begin "a failing write: /dev/full is reported and left in place"
+posix_only "/dev/full is a Linux device"
 run "$DECODE" block 0 /dev/full
 expect_status 1
 expect_stdout $'\nCould not write the file\n'
 [ -c /dev/full ] || fail "/dev/full is gone"
 
 begin "a file size limit: reported, no new file, an old one kept"
+posix_only "file size limits (ulimit -f) are POSIX"
 # D = 1000000 from one literal: the zero tail goes past a 100 KiB limit.
 printf 'MIO0\0\17\102\100\0\0\0\24\0\0\0\24\200\0\0\0z\0' >bigtail
 run bash -c 'ulimit -f 100; exec "$0" "$@"' "$DECODE" bigtail 0 limited
@@ -216,6 +263,7 @@ expect_status 0
 expect_same inplace block19.expected
 
 begin "an input that cannot seek is read up to the offset"
+posix_only "a pipe is named /dev/stdin only on POSIX systems"
 run bash -c 'cat two | "$0" /dev/stdin 32 piped.out' "$DECODE"
 expect_status 0
 expect_silent

@@ -42,6 +42,7 @@ run "$ENCODE" mixed again.mio0
 expect_same again.mio0 mixed.mio0
 
 begin "a pipe as input"
+posix_only "a pipe is named /dev/stdin only on POSIX systems"
 run bash -c 'cat mixed | "$0" /dev/stdin piped.mio0' "$ENCODE"
 expect_status 0
 expect_same piped.mio0 mixed.mio0
@@ -56,6 +57,7 @@ for input in no-such-file adir; do
 done
 
 begin "a read error: could not read, nothing written"
+posix_only "the read error comes from Linux's /proc/self/mem"
 run "$ENCODE" /proc/self/mem out.unread
 expect_status 1
 expect_stdout $'\nCould not read input file\n'
@@ -84,6 +86,7 @@ if ! sanitized; then
 fi
 
 begin "write failures: reported, devices kept, half-written files removed"
+posix_only "/dev/full is a Linux device, and file size limits (ulimit -f) are POSIX"
 run "$ENCODE" mixed no/such/dir/out
 expect_status 1
 expect_stdout $'\nCould not write the file\n'

@@ -20,6 +20,16 @@ tail -n +2 listing | while IFS=$'\t' read -r offset _; do
 done
 [ ! -e undecodable ] || fail "listed offsets that do not decode: $(cat undecodable)"
 
+begin "a whole image swapped by byte-swap lists its blocks as pair-swapped"
+printf a >a.txt
+"$ENCODE" a.txt a.mio0
+{ cat a.mio0; printf 'Z'; cat a.mio0; printf 'ZZZZ'; } >image
+"$SWAP" image -v image.sw
+run "$DECODE" image.sw list image.listing
+expect_status 0
+printf 'offset\thex_offset\tstorage\tdecompressed_size\tstored_length\n0\t0x00000000\tIM0O\t1\t21\n22\t0x00000016\tIM0O\t1\t21\n' >image.expected
+expect_same image.listing image.expected
+
 begin "the word must be exactly list: any other word is an invalid offset"
 run "$DECODE" file LIST out.upper
 expect_status 2
@@ -27,6 +37,7 @@ expect_stdout $'\nInvalid offset\n'
 expect_absent out.upper
 
 begin "a pipe as input"
+posix_only "a pipe is named /dev/stdin only on POSIX systems"
 run bash -c 'cat file | "$0" /dev/stdin list piped' "$DECODE"
 expect_status 0
 expect_same piped listing.expected
@@ -44,6 +55,7 @@ expect_stdout $'\nData is not MIO0\n'
 expect_absent none
 
 begin "failures of a decoding run"
+posix_only "/dev/full is a Linux device"
 run "$DECODE" no-such-file list none
 expect_status 1
 expect_stdout $'\nCould not open file\n'

@@ -43,102 +43,108 @@ expect_no_temporaries() {
 inode() { stat -c %i "$1"; }
 
 begin "a failed write leaves a new destination absent and an old one whole, however it is named"
-for p in $programs; do
-    src=$(source_of $p)
-    write_failure $p >failure.expected
+if posix_only "file size limits (ulimit -f) are POSIX"; then
+    for p in $programs; do
+        src=$(source_of $p)
+        write_failure $p >failure.expected
 
-    limited $p $src new.$p
-    expect_status 1
-    expect_same "$WORK/stdout" failure.expected
-    expect_absent new.$p
+        limited $p $src new.$p
+        expect_status 1
+        expect_same "$WORK/stdout" failure.expected
+        expect_absent new.$p
 
-    cp old existing.$p
-    limited $p $src existing.$p
-    expect_status 1
-    expect_same "$WORK/stdout" failure.expected
-    expect_same existing.$p old
+        cp old existing.$p
+        limited $p $src existing.$p
+        expect_status 1
+        expect_same "$WORK/stdout" failure.expected
+        expect_same existing.$p old
 
-    cp old target.$p
-    ln -s target.$p link.$p
-    limited $p $src link.$p
-    expect_status 1
-    [ -L link.$p ] && [ "$(readlink link.$p)" = target.$p ] || fail "$p: link.$p is no longer the link"
-    expect_same target.$p old
+        cp old target.$p
+        ln -s target.$p link.$p
+        limited $p $src link.$p
+        expect_status 1
+        [ -L link.$p ] && [ "$(readlink link.$p)" = target.$p ] || fail "$p: link.$p is no longer the link"
+        expect_same target.$p old
 
-    cp $src inplace.$p
-    limited $p inplace.$p inplace.$p
-    expect_status 1
-    expect_same "$WORK/stdout" failure.expected
-    expect_same inplace.$p $src
+        cp $src inplace.$p
+        limited $p inplace.$p inplace.$p
+        expect_status 1
+        expect_same "$WORK/stdout" failure.expected
+        expect_same inplace.$p $src
 
-    cp $src hard.$p
-    ln hard.$p hard2.$p
-    limited $p hard.$p hard2.$p
-    expect_status 1
-    expect_same hard2.$p $src
-    [ "$(inode hard.$p)" = "$(inode hard2.$p)" ] || fail "$p: the hard link was broken"
-done
-expect_no_temporaries
+        cp $src hard.$p
+        ln hard.$p hard2.$p
+        limited $p hard.$p hard2.$p
+        expect_status 1
+        expect_same hard2.$p $src
+        [ "$(inode hard.$p)" = "$(inode hard2.$p)" ] || fail "$p: the hard link was broken"
+    done
+    expect_no_temporaries
+fi
 
 begin "a destination whose directory cannot be written: the write-failure message, the file kept"
-mkdir locked
-cp old locked/out
-cp old locked/out2
-chmod 555 locked
-# root writes any directory; an immutable one refuses even root.
-if [ "$(id -u)" -eq 0 ] && ! chattr +i locked 2>/dev/null; then
-    echo "skipped: root, and no immutable directories here"
-else
-    run "$SWAP" noise -v locked/out
-    expect_status 1
-    expect_stdout $'\nCould not write output file\n'
-    expect_same locked/out old
-    run "$DECODE" bigtail 0 locked/out2
-    expect_status 1
-    expect_stdout $'\nCould not write the file\n'
-    expect_same locked/out2 old
-    # A new file there cannot be opened at all.
-    run "$SWAP" noise -v locked/new
-    expect_status 1
-    expect_stdout $'\nCould not open output file\n'
-    expect_absent locked/new
-    expect_no_temporaries locked
-    [ "$(id -u)" -eq 0 ] && chattr -i locked
+if posix_only "directory permissions and chattr are POSIX"; then
+    mkdir locked
+    cp old locked/out
+    cp old locked/out2
+    chmod 555 locked
+    # root writes any directory; an immutable one refuses even root.
+    if [ "$(id -u)" -eq 0 ] && ! chattr +i locked 2>/dev/null; then
+        echo "skipped: root, and no immutable directories here"
+    else
+        run "$SWAP" noise -v locked/out
+        expect_status 1
+        expect_stdout $'\nCould not write output file\n'
+        expect_same locked/out old
+        run "$DECODE" bigtail 0 locked/out2
+        expect_status 1
+        expect_stdout $'\nCould not write the file\n'
+        expect_same locked/out2 old
+        # A new file there cannot be opened at all.
+        run "$SWAP" noise -v locked/new
+        expect_status 1
+        expect_stdout $'\nCould not open output file\n'
+        expect_absent locked/new
+        expect_no_temporaries locked
+        [ "$(id -u)" -eq 0 ] && chattr -i locked
+    fi
+    chmod 755 locked
 fi
-chmod 755 locked
 
 begin "a successful run: links stay links, modes are kept, a hard link's other name keeps the old bytes"
-printf '\1\2\3\4\5' >five
-printf '\2\1\4\3\5' >five.swapped
-cp old target
-ln -s target link
-ln -s link link.link
-run "$SWAP" five -v link.link
-expect_status 0
-expect_silent
-[ -L link ] && [ -L link.link ] || fail "a link was replaced"
-expect_same target five.swapped
-# A link to a file that does not exist yet creates that file.
-ln -s made dangling
-run "$SWAP" five -v dangling
-expect_status 0
-[ -L dangling ] || fail "dangling is no longer a link"
-expect_same made five.swapped
+if posix_only "modes, symbolic and hard links as tested here are POSIX"; then
+    printf '\1\2\3\4\5' >five
+    printf '\2\1\4\3\5' >five.swapped
+    cp old target
+    ln -s target link
+    ln -s link link.link
+    run "$SWAP" five -v link.link
+    expect_status 0
+    expect_silent
+    [ -L link ] && [ -L link.link ] || fail "a link was replaced"
+    expect_same target five.swapped
+    # A link to a file that does not exist yet creates that file.
+    ln -s made dangling
+    run "$SWAP" five -v dangling
+    expect_status 0
+    [ -L dangling ] || fail "dangling is no longer a link"
+    expect_same made five.swapped
 
-cp old moded
-chmod 604 moded
-run "$SWAP" five -v moded
-[ "$(stat -c %a moded)" = 604 ] || fail "mode $(stat -c %a moded), expected 604"
-run bash -c 'umask 027; exec "$0" "$@"' "$SWAP" five -v fresh
-[ "$(stat -c %a fresh)" = 640 ] || fail "new file mode $(stat -c %a fresh), expected 640 (0666 less umask 027)"
+    cp old moded
+    chmod 604 moded
+    run "$SWAP" five -v moded
+    [ "$(stat -c %a moded)" = 604 ] || fail "mode $(stat -c %a moded), expected 604"
+    run bash -c 'umask 027; exec "$0" "$@"' "$SWAP" five -v fresh
+    [ "$(stat -c %a fresh)" = 640 ] || fail "new file mode $(stat -c %a fresh), expected 640 (0666 less umask 027)"
 
-cp five one
-ln one other
-run "$SWAP" one -v one
-expect_status 0
-expect_same one five.swapped
-expect_same other five
-expect_no_temporaries
+    cp five one
+    ln one other
+    run "$SWAP" one -v one
+    expect_status 0
+    expect_same one five.swapped
+    expect_same other five
+    expect_no_temporaries
+fi
 
 begin "in place, every program keeps its result"
 cp noise inplace
@@ -157,96 +163,102 @@ expect_same inplace noise
 expect_no_temporaries
 
 begin "devices and FIFOs are written directly and never removed"
-for p in $programs; do
-    # shellcheck disable=SC2046
-    run $(produce $p $(source_of $p) /dev/full)
-    expect_status 1
-    write_failure $p >failure.expected
-    expect_same "$WORK/stdout" failure.expected
-    [ -c /dev/full ] || fail "/dev/full is gone"
-done
-mkfifo fifo
-cat fifo >from.fifo &
-reader=$!
-run "$SWAP" five -v fifo
-expect_status 0
-expect_silent
-wait $reader
-expect_same from.fifo five.swapped
-# A reader that stops early: the writer ends as SIGPIPE would end it.
-head -c 10 fifo >/dev/null &
-reader=$!
-run "$DECODE" bigtail 0 fifo
-expect_status 141
-wait $reader
-[ -p fifo ] || fail "fifo is no longer a FIFO"
-expect_no_temporaries
+if posix_only "/dev/full and FIFOs are POSIX"; then
+    for p in $programs; do
+        # shellcheck disable=SC2046
+        run $(produce $p $(source_of $p) /dev/full)
+        expect_status 1
+        write_failure $p >failure.expected
+        expect_same "$WORK/stdout" failure.expected
+        [ -c /dev/full ] || fail "/dev/full is gone"
+    done
+    mkfifo fifo
+    cat fifo >from.fifo &
+    reader=$!
+    run "$SWAP" five -v fifo
+    expect_status 0
+    expect_silent
+    wait $reader
+    expect_same from.fifo five.swapped
+    # A reader that stops early: the writer ends as SIGPIPE would end it.
+    head -c 10 fifo >/dev/null &
+    reader=$!
+    run "$DECODE" bigtail 0 fifo
+    expect_status 141
+    wait $reader
+    [ -p fifo ] || fail "fifo is no longer a FIFO"
+    expect_no_temporaries
+fi
 
 begin "/dev/stdout and /dev/fd/N: a pipe gets the bytes; a regular file is written, never unlinked"
-run bash -c '"$0" five -v /dev/stdout | cat' "$SWAP"
-expect_status 0
-expect_same "$WORK/stdout" five.swapped
-run bash -c 'set -o pipefail; "$0" bigtail 0 /dev/stdout | head -c 3' "$DECODE"
-expect_status 141
-printf 'z\0\0' >three.expected
-expect_same "$WORK/stdout" three.expected
-cp old fd.out
-before=$(inode fd.out)
-run bash -c '"$0" five -v /dev/fd/3 3>fd.out' "$SWAP"
-expect_status 0
-expect_silent
-expect_same fd.out five.swapped
-[ "$(inode fd.out)" = "$before" ] || fail "fd.out was replaced, not written"
-run bash -c 'ulimit -f 100; exec "$0" bigtail 0 /dev/fd/3 3>fd.out' "$DECODE"
-expect_status 1
-expect_stdout $'\nCould not write the file\n'
-[ -f fd.out ] && [ ! -s fd.out ] || fail "fd.out is not left empty"
-[ "$(inode fd.out)" = "$before" ] || fail "fd.out was replaced"
-expect_no_temporaries
+if posix_only "/dev/stdout and /dev/fd are POSIX"; then
+    run bash -c '"$0" five -v /dev/stdout | cat' "$SWAP"
+    expect_status 0
+    expect_same "$WORK/stdout" five.swapped
+    run bash -c 'set -o pipefail; "$0" bigtail 0 /dev/stdout | head -c 3' "$DECODE"
+    expect_status 141
+    printf 'z\0\0' >three.expected
+    expect_same "$WORK/stdout" three.expected
+    cp old fd.out
+    before=$(inode fd.out)
+    run bash -c '"$0" five -v /dev/fd/3 3>fd.out' "$SWAP"
+    expect_status 0
+    expect_silent
+    expect_same fd.out five.swapped
+    [ "$(inode fd.out)" = "$before" ] || fail "fd.out was replaced, not written"
+    run bash -c 'ulimit -f 100; exec "$0" bigtail 0 /dev/fd/3 3>fd.out' "$DECODE"
+    expect_status 1
+    expect_stdout $'\nCould not write the file\n'
+    [ -f fd.out ] && [ ! -s fd.out ] || fail "fd.out is not left empty"
+    [ "$(inode fd.out)" = "$before" ] || fail "fd.out was replaced"
+    expect_no_temporaries
 
-# signal_mid_write SIGNAL DEST CMD...: starts CMD, waits until its
-# temporary file beside DEST holds 16 MiB, sends SIGNAL, and sets $status.
-signal_mid_write() {
-    local signal=$1 dest=$2 pid waited=0 size
-    shift 2
-    # Background jobs of a script start with SIGINT ignored; the programs
-    # keep an ignored signal ignored, so give them the default action.
-    env --default-signal "$@" >"$WORK/stdout" 2>"$WORK/stderr" </dev/null &
-    pid=$!
-    while :; do
-        size=$(find . -maxdepth 1 -name ".$dest.*" -printf '%s\n' 2>/dev/null | head -n 1)
-        [ "${size:-0}" -ge $((16 << 20)) ] && break
-        if ! kill -0 $pid 2>/dev/null || [ $waited -ge 3000 ]; then
-            fail "no temporary file of 16 MiB appeared"
-            break
-        fi
-        sleep 0.01
-        waited=$((waited + 1))
-    done
-    kill -s "$signal" $pid 2>/dev/null
-    wait $pid
-    status=$?
-}
+    # signal_mid_write SIGNAL DEST CMD...: starts CMD, waits until its
+    # temporary file beside DEST holds 16 MiB, sends SIGNAL, and sets $status.
+    signal_mid_write() {
+        local signal=$1 dest=$2 pid waited=0 size
+        shift 2
+        # Background jobs of a script start with SIGINT ignored; the programs
+        # keep an ignored signal ignored, so give them the default action.
+        env --default-signal "$@" >"$WORK/stdout" 2>"$WORK/stderr" </dev/null &
+        pid=$!
+        while :; do
+            size=$(find . -maxdepth 1 -name ".$dest.*" -printf '%s\n' 2>/dev/null | head -n 1)
+            [ "${size:-0}" -ge $((16 << 20)) ] && break
+            if ! kill -0 $pid 2>/dev/null || [ $waited -ge 3000 ]; then
+                fail "no temporary file of 16 MiB appeared"
+                break
+            fi
+            sleep 0.01
+            waited=$((waited + 1))
+        done
+        kill -s "$signal" $pid 2>/dev/null
+        wait $pid
+        status=$?
+    }
+fi
 
 begin "SIGINT and SIGTERM in the middle of a 1 GiB write: the temporary file removed, the old destination whole"
-printf 'MIO0\100\0\0\0\0\0\0\20\0\0\0\20' >gigabyte.mio0
-truncate -s 1G sparse
-for signal in INT TERM; do
-    code=$((128 + $(kill -l $signal)))
-    cp old dest.decode
-    signal_mid_write $signal dest.decode "$DECODE" gigabyte.mio0 0 dest.decode
-    expect_status $code
-    expect_same dest.decode old
-    cp old dest.swap
-    signal_mid_write $signal dest.swap "$SWAP" sparse -v dest.swap
-    expect_status $code
-    expect_same dest.swap old
-    signal_mid_write $signal dest.new "$SWAP" sparse -z dest.new
-    expect_status $code
-    expect_absent dest.new
-    expect_no_temporaries
-done
-rm -f sparse .dest.*
+if posix_only "POSIX signals"; then
+    printf 'MIO0\100\0\0\0\0\0\0\20\0\0\0\20' >gigabyte.mio0
+    truncate -s 1G sparse
+    for signal in INT TERM; do
+        code=$((128 + $(kill -l $signal)))
+        cp old dest.decode
+        signal_mid_write $signal dest.decode "$DECODE" gigabyte.mio0 0 dest.decode
+        expect_status $code
+        expect_same dest.decode old
+        cp old dest.swap
+        signal_mid_write $signal dest.swap "$SWAP" sparse -v dest.swap
+        expect_status $code
+        expect_same dest.swap old
+        signal_mid_write $signal dest.new "$SWAP" sparse -z dest.new
+        expect_status $code
+        expect_absent dest.new
+        expect_no_temporaries
+    done
+    rm -f sparse .dest.*
+fi
 
 begin "two runs writing one name at once: both succeed, and the file holds one whole result"
 # The same size, and different bytes throughout: zeros, and a copy of ab.

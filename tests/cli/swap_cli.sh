@@ -65,6 +65,7 @@ expect_status 0
 expect_same inplace five.swapped
 
 begin "inputs that cannot seek are read to their end"
+posix_only "a pipe is named /dev/stdin only on POSIX systems"
 run bash -c 'cat random | "$0" /dev/stdin -v piped' "$SWAP"
 expect_status 0
 run "$SWAP" once -v back
@@ -81,6 +82,7 @@ for input in no-such-file adir; do
 done
 
 begin "a read error: could not read, nothing written"
+posix_only "the read error comes from Linux's /proc/self/mem"
 # Reading a process's own memory file at position 0 fails with EIO.
 run "$SWAP" /proc/self/mem -v out.unread
 expect_status 1
@@ -96,17 +98,20 @@ expect_status 1
 expect_stdout $'\nCould not open output file\n'
 
 begin "a failing write to OutFile: reported, devices left in place"
+posix_only "/dev/full is a Linux device"
 run "$SWAP" five -v /dev/full
 expect_status 1
 expect_stdout $'\nCould not write output file\n'
 [ -c /dev/full ] || fail "/dev/full is gone"
 
 begin "a failing write to standard output: exit 1, message on standard error"
+posix_only "/dev/full is a Linux device"
 run bash -c '"$0" five -v >/dev/full' "$SWAP"
 expect_status 1
 expect_stderr $'\nCould not write output file\n'
 
 begin "a file size limit: reported, no new output, an old one kept"
+posix_only "file size limits (ulimit -f) are POSIX"
 run bash -c 'ulimit -f 50; exec "$0" "$@"' "$SWAP" random -v limited
 expect_status 1
 expect_stdout $'\nCould not write output file\n'
