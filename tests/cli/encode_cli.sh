@@ -3,11 +3,11 @@
 . "$(dirname "$0")/lib.sh"
 
 begin "usage text for a wrong count of arguments"
-for args in "" "a" "a b c"; do
+for args in "" "a" "a b c d"; do
     # shellcheck disable=SC2086
     run "$ENCODE" $args
     expect_status 2
-    printf '\nSyntax:\n%s InFile OutFile\n\n    InFile     The name of the file to compress\n    OutFile    The file that receives the MIO0 block\n' "$ENCODE" >usage.expected
+    printf '\nSyntax:\n%s InFile OutFile\n%s InFile ImageFile offset\n\n    InFile     The name of the file to compress\n    OutFile    The file that receives the MIO0 block\n    ImageFile  The file whose block at offset is replaced\n    offset     The offset of that block, decimal or 0x and hexadecimal\n' "$ENCODE" "$ENCODE" >usage.expected
     cmp -s "$WORK/stdout" usage.expected || fail "usage for '$args': $(cat "$WORK/stdout")"
 done
 

@@ -18,9 +18,11 @@ swap_usage() {
     printf 'If OutFile is not supplied, stdout will be used.\n'
 }
 encode_usage() {
-    printf '\nSyntax:\n%s InFile OutFile\n\n' "$1"
+    printf '\nSyntax:\n%s InFile OutFile\n%s InFile ImageFile offset\n\n' "$1" "$1"
     printf '    InFile     The name of the file to compress\n'
     printf '    OutFile    The file that receives the MIO0 block\n'
+    printf '    ImageFile  The file whose block at offset is replaced\n'
+    printf '    offset     The offset of that block, decimal or 0x and hexadecimal\n'
 }
 
 # name, path, usage printer
