@@ -8,6 +8,20 @@ constexpr std::size_t first_pipe_buffer = std::size_t{1} << 16;
 
 } // namespace
 
+// The same on every platform: zeros go through write() in pieces, so a
+// vast zero tail never needs a buffer of its size.
+bool OutputFile::write_zeros(std::uint64_t count)
+{
+    static const std::uint8_t zeros[std::size_t{1} << 16] = {};
+    while (!failed_ && count > 0) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(count, sizeof zeros));
+        if (!write(zeros, piece))
+            break;
+        count -= piece;
+    }
+    return !failed_;
+}
+
 InputStatus read_to_end(InputFile& input, ByteBuffer& data, std::uint64_t cap)
 {
     // One byte more than the cap can be held, so that passing it is seen.

@@ -432,18 +432,6 @@ bool OutputFile::write(const std::uint8_t* bytes, std::size_t length)
     return !failed_;
 }
 
-bool OutputFile::write_zeros(std::uint64_t count)
-{
-    static const std::uint8_t zeros[std::size_t{1} << 16] = {};
-    while (!failed_ && count > 0) {
-        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(count, sizeof zeros));
-        if (!write(zeros, piece))
-            break;
-        count -= piece;
-    }
-    return !failed_;
-}
-
 bool OutputFile::finish()
 {
     if (handle_ != closed) {
