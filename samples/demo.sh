@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job on the bundled samples: decode the block at byte 100 of a
 # file, in normal and in pair-swapped storage, list the blocks of a file,
-# and make a block with the encoder. Run after building the release preset.
+# make a block with the encoder, and put a changed block back into a file.
+# Run after building the release preset.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 bin=${1:-$here/../build/release}
@@ -26,3 +27,12 @@ echo "== mio0-encode message.txt, then decode it back"
 "$bin/mio0-decode/mio0-decode" "$out/message.mio0" 0 "$out/message.back"
 cmp "$here/message.txt" "$out/message.back"
 echo "$(stat -c %s "$here/message.txt") bytes -> $(stat -c %s "$out/message.mio0")-byte block -> round trip identical"
+
+echo "== mio0-encode: change the block at byte 100 of a copy of sample-swapped.bin and put it back"
+cp "$here/sample-swapped.bin" "$out/image.bin"
+head -n 3 "$out/swapped.txt" >"$out/changed.txt"
+"$bin/mio0-encode/mio0-encode" "$out/changed.txt" "$out/image.bin" 0x64
+"$bin/mio0-decode/mio0-decode" "$out/image.bin" 100 "$out/changed.back"
+cmp "$out/changed.txt" "$out/changed.back"
+cmp -s "$here/sample-swapped.bin" "$out/image.bin" || echo "the block was replaced in its pair-swapped storage:"
+cat "$out/changed.back"
