@@ -470,6 +470,20 @@ void OutputFile::discard()
 
 void prepare_process()
 {
+    // A standard descriptor that the caller closed (">&-") would be taken by
+    // the next open, the input's: /dev/stdout would then reopen the input
+    // itself for writing, and a message would go into it. Each closed one is
+    // held instead by a descriptor of "/", which takes no read or write, so
+    // that its /dev name opens a directory, which no input or destination
+    // accepts. Run before any file is opened; the lowest free number is the
+    // one being filled.
+    for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+        if (::fcntl(standard, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int held = ::open("/", directory_flags);
+        if (held >= 0 && held != standard)
+            ::close(held);
+    }
     (void)std::signal(SIGXFSZ, SIG_IGN);
     struct sigaction action {};
     action.sa_handler = remove_pending_and_reraise;

@@ -238,6 +238,37 @@ if posix_only "/dev/stdout and /dev/fd are POSIX"; then
     }
 fi
 
+begin "a closed standard descriptor: its /dev name is refused, and the input that took its number is kept"
+# With descriptor N closed, the input opens as N, and /dev/stdout (or
+# /dev/stdin, /dev/stderr) would then name the input itself.
+if posix_only "closed descriptors and /dev/stdout are POSIX"; then
+    printf 'abcdefgh' >eight
+    for fd in 0 1 2; do
+        dest=$(case $fd in 0) echo /dev/stdin ;; 1) echo /dev/stdout ;; 2) echo /dev/stderr ;; esac)
+        for p in decode list swap encode; do
+            case $p in
+            decode | list) cp bigtail closed.in ;;
+            *) cp eight closed.in ;;
+            esac
+            cp closed.in closed.before
+            case $p in
+            decode) run bash -c 'exec "$0" closed.in 0 "$1" '"$fd"'>&-' "$DECODE" "$dest" ;;
+            list) run bash -c 'exec "$0" closed.in list "$1" '"$fd"'>&-' "$DECODE" "$dest" ;;
+            swap) run bash -c 'exec "$0" closed.in -v "$1" '"$fd"'>&-' "$SWAP" "$dest" ;;
+            encode) run bash -c 'exec "$0" closed.in "$1" '"$fd"'>&-' "$ENCODE" "$dest" ;;
+            esac
+            expect_status 1
+            cmp -s closed.in closed.before || fail "$p to $dest with descriptor $fd closed changed its input"
+        done
+    done
+    # A closed standard error does not take the destination's place either.
+    run bash -c 'exec "$0" bigtail 0 closed.out 2>&-' "$DECODE"
+    expect_status 0
+    [ "$(stat -c %s closed.out)" -eq 1000000 ] || fail "closed.out holds $(stat -c %s closed.out) bytes"
+    expect_no_temporaries
+    rm -f closed.in closed.before closed.out
+fi
+
 begin "SIGINT and SIGTERM in the middle of a 1 GiB write: the temporary file removed, the old destination whole"
 if posix_only "POSIX signals"; then
     printf 'MIO0\100\0\0\0\0\0\0\20\0\0\0\20' >gigabyte.mio0
