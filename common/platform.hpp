@@ -131,7 +131,10 @@ private:
 // SIGTERM, SIGHUP and SIGPIPE (on Windows, the console's interrupt and
 // close events) remove a pending temporary file, then end the process as
 // the signal would have, so that a shell sees 128 + N. A signal that was
-// ignored when the process started stays ignored.
+// ignored when the process started stays ignored. Where the system numbers
+// its descriptors, a standard one that the process was started without is
+// held by an unusable descriptor, so that no file opened later takes its
+// number and a name such as /dev/stdout never reaches the program's input.
 void prepare_process();
 
 // Calls `program` with the command line as UTF-8 words. On POSIX these are
