@@ -311,6 +311,38 @@ SeekResult InputFile::seek(std::uint64_t offset)
     return errno == ESPIPE ? SeekResult::Unseekable : SeekResult::Failed;
 }
 
+InputStatus InputFile::open_spooled(InputFile& source)
+{
+    const char* directory = std::getenv("TMPDIR");
+    std::string name = std::string(directory != nullptr && *directory != 0 ? directory : "/tmp") +
+                       "/.mio0-spool.XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return InputStatus::OpenFailed;
+    (void)::unlink(name.c_str()); // from here on no name reaches it
+    (void)::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    close();
+    handle_ = fd;
+
+    constexpr std::size_t piece = std::size_t{1} << 16;
+    std::uint8_t bytes[piece];
+    for (;;) {
+        const std::int64_t got = source.read(bytes, piece);
+        if (got < 0)
+            return InputStatus::ReadFailed;
+        for (std::size_t done = 0; done < static_cast<std::size_t>(got);) {
+            const ssize_t put = ::write(fd, bytes + done, static_cast<std::size_t>(got) - done);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return InputStatus::OutOfMemory;
+            done += static_cast<std::size_t>(put);
+        }
+        if (static_cast<std::size_t>(got) < piece)
+            return InputStatus::Ok;
+    }
+}
+
 OutputFile::~OutputFile()
 {
     if (handle_ != closed || directory_ != closed)

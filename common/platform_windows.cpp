@@ -247,6 +247,39 @@ SeekResult InputFile::seek(std::uint64_t offset)
                                                                            : SeekResult::Failed;
 }
 
+InputStatus InputFile::open_spooled(InputFile& source)
+{
+    wchar_t directory[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, directory);
+    if (length == 0 || length > MAX_PATH || ::GetTempFileNameW(directory, L"mio", 0, name) == 0)
+        return InputStatus::OpenFailed;
+    // Deleted by the system when the last handle closes, the process's end
+    // included.
+    const HANDLE file = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        (void)::DeleteFileW(name);
+        return InputStatus::OpenFailed;
+    }
+    close();
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+
+    constexpr std::size_t piece = std::size_t{1} << 16;
+    std::uint8_t bytes[piece];
+    for (;;) {
+        const std::int64_t got = source.read(bytes, piece);
+        if (got < 0)
+            return InputStatus::ReadFailed;
+        DWORD put = 0;
+        if (got > 0 && (!::WriteFile(file, bytes, static_cast<DWORD>(got), &put, nullptr) ||
+                        put != static_cast<DWORD>(got)))
+            return InputStatus::OutOfMemory;
+        if (static_cast<std::size_t>(got) < piece)
+            return InputStatus::Ok;
+    }
+}
+
 OutputFile::~OutputFile()
 {
     if (handle_ != closed)

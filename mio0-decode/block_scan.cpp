@@ -432,7 +432,25 @@ DecodeStatus scan_file(const char* path, ListingSink& sink, const ScanTuning& tu
         Scanner scanner(source, tuning);
         return scanner.run(sink);
     }
-    // A pipe: only a copy in memory gives the random access a check needs.
+    // A pipe: the checks need random access, so it is copied first, to a
+    // temporary file where one can be made, so that memory stays small;
+    // into memory where none can.
+    InputFile spooled;
+    switch (spooled.open_spooled(input)) {
+    case InputStatus::Ok: {
+        input.close();
+        FileSource source(spooled, static_cast<std::uint64_t>(std::max<std::int64_t>(spooled.regular_size(), 0)));
+        Scanner scanner(source, tuning);
+        return scanner.run(sink);
+    }
+    case InputStatus::OpenFailed:
+        break;
+    case InputStatus::OutOfMemory:
+    case InputStatus::TooLarge:
+        return DecodeStatus::OutOfMemory;
+    case InputStatus::ReadFailed:
+        return DecodeStatus::InputReadFailed;
+    }
     ByteBuffer all;
     switch (read_to_end(input, all, UINT64_MAX)) {
     case InputStatus::Ok:

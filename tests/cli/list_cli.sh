@@ -67,4 +67,22 @@ run "$DECODE" file list /dev/full
 expect_status 1
 expect_stdout $'\nCould not write the file\n'
 
+begin "a long pipe is listed in small memory, through a temporary file that is gone afterwards"
+posix_only "pipes through /dev/stdin and address-space limits are POSIX"
+printf a >one.txt
+"$ENCODE" one.txt one.mio0
+{ head -c 67108864 /dev/zero; cat one.mio0; } >long
+spool_dir=$WORK/spool
+mkdir "$spool_dir"
+if sanitized; then
+    run bash -c 'cat long | TMPDIR="$1" "$0" /dev/stdin list long.listing' "$DECODE" "$spool_dir"
+else
+    run bash -c 'ulimit -v 60000; cat long | TMPDIR="$1" "$0" /dev/stdin list long.listing' "$DECODE" "$spool_dir"
+fi
+expect_status 0
+printf 'offset\thex_offset\tstorage\tdecompressed_size\tstored_length\n67108864\t0x04000000\tMIO0\t1\t21\n' >long.expected
+expect_same long.listing long.expected
+[ -z "$(ls -A "$spool_dir")" ] || fail "left in TMPDIR: $(ls -A "$spool_dir")"
+rm -f long
+
 summary
