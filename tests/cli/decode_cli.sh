@@ -262,6 +262,22 @@ run "$DECODE" inplace 32 inplace
 expect_status 0
 expect_same inplace block19.expected
 
+begin "a destination that names the input through /dev/fd/N: the input is never lost"
+# /dev/fd/N leading to a regular file is written in place, truncated at the
+# open; when that file is the input, the blocks are still to be read.
+if posix_only "/dev/fd is POSIX"; then
+    for offset in 0 32; do
+        cp two viafd
+        run bash -c 'exec "$0" viafd "$1" /dev/fd/3 3<>viafd' "$DECODE" "$offset"
+        if [ "$status" -eq 0 ]; then
+            [ "$offset" = 0 ] && expect_same viafd block.expected
+            [ "$offset" = 32 ] && expect_same viafd block19.expected
+        else
+            cmp -s viafd two || fail "offset $offset: exit $status, and the input now holds $(stat -c %s viafd) bytes"
+        fi
+    done
+fi
+
 begin "an input that cannot seek is read up to the offset"
 posix_only "a pipe is named /dev/stdin only on POSIX systems"
 run bash -c 'cat two | "$0" /dev/stdin 32 piped.out' "$DECODE"
