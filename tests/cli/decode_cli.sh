@@ -262,16 +262,17 @@ run "$DECODE" inplace 32 inplace
 expect_status 0
 expect_same inplace block19.expected
 
-begin "a destination that names the input through /dev/fd/N: the input is never lost"
+begin "a destination that names the input through /dev/fd/N: the input is never lost, decoded or listed"
 # /dev/fd/N leading to a regular file is written in place, truncated at the
 # open; when that file is the input, the blocks are still to be read.
 if posix_only "/dev/fd is POSIX"; then
-    for offset in 0 32; do
+    for offset in 0 32 list; do
         cp two viafd
         run bash -c 'exec "$0" viafd "$1" /dev/fd/3 3<>viafd' "$DECODE" "$offset"
         if [ "$status" -eq 0 ]; then
             [ "$offset" = 0 ] && expect_same viafd block.expected
             [ "$offset" = 32 ] && expect_same viafd block19.expected
+            [ "$offset" = list ] && { grep -q '^32	0x00000020	MIO0	19	' viafd || fail "list: $(head -c 200 viafd)"; }
         else
             cmp -s viafd two || fail "offset $offset: exit $status, and the input now holds $(stat -c %s viafd) bytes"
         fi
