@@ -262,6 +262,25 @@ run "$DECODE" inplace 32 inplace
 expect_status 0
 expect_same inplace block19.expected
 
+begin "a destination that names the input through /dev/fd/N: the input is never lost, decoded or listed"
+# /dev/fd/N leading to a regular file is written in place, truncated at the
+# open; when that file is the input, the blocks are still to be read.
+if posix_only "/dev/fd is POSIX"; then
+    # The listing reads past its first 64 KiB piece only on a longer input.
+    { cat two; head -c 70000 /dev/zero; cat block19; } >twofar
+    for offset in 0 32 list; do
+        cp twofar viafd
+        run bash -c 'exec "$0" viafd "$1" /dev/fd/3 3<>viafd' "$DECODE" "$offset"
+        if [ "$status" -eq 0 ]; then
+            [ "$offset" = 0 ] && expect_same viafd block.expected
+            [ "$offset" = 32 ] && expect_same viafd block19.expected
+            [ "$offset" = list ] && { grep -q '^70032	0x000111B0	MIO0	19	' viafd || fail "list: $(head -c 300 viafd)"; }
+        else
+            cmp -s viafd twofar || fail "$offset: exit $status, and the input now holds $(stat -c %s viafd) bytes"
+        fi
+    done
+fi
+
 begin "an input that cannot seek is read up to the offset"
 posix_only "a pipe is named /dev/stdin only on POSIX systems"
 run bash -c 'cat two | "$0" /dev/stdin 32 piped.out' "$DECODE"

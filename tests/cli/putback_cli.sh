@@ -282,6 +282,29 @@ for image in many.normal many.swapped; do
     [ "$rows" -ge 5 ] || fail "only $rows blocks listed in $image"
 done
 
+begin "an image named through a descriptor of itself: put back, or left whole"
+# /dev/fd/N and /dev/stdout leading to a regular file are written in place,
+# truncated at the open, while the put-back still copies the image from it.
+if posix_only "/dev/fd is POSIX"; then
+    cat prefix same.mio0 suffix >fd.image
+    cp fd.image fd.before
+    run bash -c 'exec "$0" "$1" /dev/fd/3 200 3<>fd.image' "$ENCODE" shorter
+    if [ "$status" -eq 0 ]; then
+        check_put_back fd.before fd.image 200 MIO0 "$(size_of same.mio0)" shorter
+    else
+        expect_same fd.image fd.before
+    fi
+fi
+
+begin "an image that is a FIFO: could not open file, without waiting for a writer"
+if posix_only "FIFOs are POSIX"; then
+    mkfifo image.fifo
+    run timeout 10 "$ENCODE" same image.fifo 0
+    expect_status 1
+    expect_stdout $'\nCould not open file\n'
+    rm -f image.fifo
+fi
+
 begin "no temporary files are left behind"
 leftovers=$(find . -maxdepth 1 -name '*.tmp*' -o -maxdepth 1 -name '.*' ! -name . | head -5)
 [ -z "$leftovers" ] || fail "left behind: $leftovers"
