@@ -123,12 +123,19 @@ public:
     void discard();
 
 private:
+    bool open_through(const char* path);
+    bool fill_through();
+
     static constexpr std::intptr_t closed = -1;
     std::intptr_t handle_ = closed;
     std::intptr_t directory_ = closed; // POSIX: the final file's directory
     bool owned_ = false;      // closed by finish(); standard output is not
     bool removable_ = false;  // writes go to temporary_path_, renamed to path_
     bool empty_on_failure_ = false; // a regular file written directly
+    // POSIX: a regular file named through a descriptor (/dev/stdout,
+    // /dev/fd/N), which may be the program's own input: the result goes to
+    // a nameless file first and is copied in by finish().
+    std::intptr_t through_ = closed;
     bool failed_ = false;
     std::string path_;           // the final name (after links are followed)
     std::string temporary_path_; // POSIX: a name inside directory_

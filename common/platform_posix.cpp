@@ -157,6 +157,21 @@ DirectFile open_directly(const char* path, bool regular)
     return direct;
 }
 
+// A new file that no name reaches, in $TMPDIR or /tmp: it goes when it is
+// closed, or with the process. -1 when none can be made.
+int open_nameless_file()
+{
+    const char* directory = std::getenv("TMPDIR");
+    std::string name = std::string(directory != nullptr && *directory != 0 ? directory : "/tmp") +
+                       "/.mio0-spool.XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return -1;
+    (void)::unlink(name.c_str());
+    (void)::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return fd;
+}
+
 void close_directory(std::intptr_t& directory)
 {
     if (directory != -1)
@@ -313,14 +328,9 @@ SeekResult InputFile::seek(std::uint64_t offset)
 
 InputStatus InputFile::open_spooled(InputFile& source)
 {
-    const char* directory = std::getenv("TMPDIR");
-    std::string name = std::string(directory != nullptr && *directory != 0 ? directory : "/tmp") +
-                       "/.mio0-spool.XXXXXX";
-    const int fd = ::mkstemp(name.data());
+    const int fd = open_nameless_file();
     if (fd < 0)
         return InputStatus::OpenFailed;
-    (void)::unlink(name.c_str()); // from here on no name reaches it
-    (void)::fcntl(fd, F_SETFD, FD_CLOEXEC);
     close();
     handle_ = fd;
 
@@ -381,7 +391,7 @@ bool OutputFile::open(const char* path)
     case LinkWalk::Failed:
         return false;
     case LinkWalk::Descriptor:
-        return take_direct(open_directly(path, true));
+        return open_through(path);
     case LinkWalk::Final:
         break;
     }
@@ -431,6 +441,57 @@ bool OutputFile::open(const char* path)
     return true;
 }
 
+bool OutputFile::open_through(const char* path)
+{
+    // Not truncated yet: the file may be the very input of this run, still
+    // to be read. It is emptied and filled only once the result is whole.
+    const int target = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (target < 0)
+        return false;
+    const int spool = open_nameless_file();
+    if (spool < 0) {
+        ::close(target);
+        return false;
+    }
+    through_ = target;
+    handle_ = spool;
+    owned_ = true;
+    return true;
+}
+
+// Copies the nameless result into the file named through a descriptor,
+// which then holds exactly the result; on a failure it is left empty.
+bool OutputFile::fill_through()
+{
+    const int from = descriptor(handle_);
+    const int to = descriptor(through_);
+    bool ok = !failed_ && ::ftruncate(to, 0) == 0 && ::lseek(to, 0, SEEK_SET) == 0;
+    std::uint8_t bytes[std::size_t{1} << 16];
+    for (off_t at = 0; ok;) {
+        const ssize_t got = ::pread(from, bytes, sizeof bytes, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < got;) {
+            const ssize_t put = ::write(to, bytes + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            ok = put > 0;
+            done += ok ? put : 0;
+        }
+        at += got;
+    }
+    if (!ok && !failed_)
+        (void)::ftruncate(to, 0);
+    if (::close(to) != 0)
+        ok = false;
+    through_ = closed;
+    return ok;
+}
+
 void OutputFile::attach_standard_output()
 {
     if (handle_ != closed || directory_ != closed)
@@ -466,6 +527,8 @@ bool OutputFile::write(const std::uint8_t* bytes, std::size_t length)
 
 bool OutputFile::finish()
 {
+    if (through_ != closed && !fill_through())
+        failed_ = true;
     if (handle_ != closed) {
         // A regular file written directly was truncated at the open: every
         // byte in it is this run's, and a failed result leaves it empty.

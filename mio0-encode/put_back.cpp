@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "block_decoder.hpp"
@@ -104,6 +106,11 @@ PutBackStatus input_status(InputStatus status)
 
 PutBackResult put_back(const char* input_path, const char* image_path, std::uint32_t offset)
 {
+    // Only a regular file can be read at the offset and replaced; asked
+    // before the open, which would wait on a FIFO for a writer.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::path(reinterpret_cast<const char8_t*>(image_path)), error))
+        return {PutBackStatus::ImageUnreadable};
     InputFile image;
     if (!image.open(image_path))
         return {PutBackStatus::ImageUnreadable};

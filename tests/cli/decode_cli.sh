@@ -274,7 +274,7 @@ if posix_only "/dev/fd is POSIX"; then
         if [ "$status" -eq 0 ]; then
             [ "$offset" = 0 ] && expect_same viafd block.expected
             [ "$offset" = 32 ] && expect_same viafd block19.expected
-            [ "$offset" = list ] && { grep -q '^70032	0x000111B0	MIO0	19	' viafd || fail "list: $(head -c 300 viafd)"; }
+            [ "$offset" = list ] && { grep -q '^70054	0x000111A6	MIO0	19	' viafd || fail "list: $(head -c 300 viafd)"; }
         else
             cmp -s viafd twofar || fail "$offset: exit $status, and the input now holds $(stat -c %s viafd) bytes"
         fi
