@@ -52,13 +52,14 @@ public:
     // Moves the position to `offset` from the start.
     SeekResult seek(std::uint64_t offset);
 
-    // Copies `source` from its position to its end into a new temporary
-    // file that no name reaches, and opens that file: a pipe can then be
+    // Copies `source` from its position to its end, or its first `limit`
+    // bytes, into a new temporary file that no name reaches, and opens that
+    // file: a pipe can then be
     // read at any offset while being held on disk, not in memory. The file
     // goes when it is closed, or with the process. OpenFailed when no such
     // file can be made (nothing of `source` is read then); ReadFailed when
     // `source` fails; OutOfMemory when the file cannot take all of it.
-    InputStatus open_spooled(InputFile& source);
+    InputStatus open_spooled(InputFile& source, std::uint64_t limit);
 
 private:
     static constexpr std::intptr_t closed = -1;

@@ -326,7 +326,7 @@ SeekResult InputFile::seek(std::uint64_t offset)
     return errno == ESPIPE ? SeekResult::Unseekable : SeekResult::Failed;
 }
 
-InputStatus InputFile::open_spooled(InputFile& source)
+InputStatus InputFile::open_spooled(InputFile& source, std::uint64_t limit)
 {
     const int fd = open_nameless_file();
     if (fd < 0)
@@ -337,9 +337,11 @@ InputStatus InputFile::open_spooled(InputFile& source)
     constexpr std::size_t piece = std::size_t{1} << 16;
     std::uint8_t bytes[piece];
     for (;;) {
-        const std::int64_t got = source.read(bytes, piece);
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(piece, limit));
+        const std::int64_t got = source.read(bytes, want);
         if (got < 0)
             return InputStatus::ReadFailed;
+        limit -= static_cast<std::uint64_t>(got);
         for (std::size_t done = 0; done < static_cast<std::size_t>(got);) {
             const ssize_t put = ::write(fd, bytes + done, static_cast<std::size_t>(got) - done);
             if (put < 0 && errno == EINTR)
@@ -348,7 +350,7 @@ InputStatus InputFile::open_spooled(InputFile& source)
                 return InputStatus::OutOfMemory;
             done += static_cast<std::size_t>(put);
         }
-        if (static_cast<std::size_t>(got) < piece)
+        if (static_cast<std::size_t>(got) < want || limit == 0)
             return InputStatus::Ok;
     }
 }

@@ -247,7 +247,7 @@ SeekResult InputFile::seek(std::uint64_t offset)
                                                                            : SeekResult::Failed;
 }
 
-InputStatus InputFile::open_spooled(InputFile& source)
+InputStatus InputFile::open_spooled(InputFile& source, std::uint64_t limit)
 {
     wchar_t directory[MAX_PATH + 1];
     wchar_t name[MAX_PATH + 1];
@@ -268,14 +268,16 @@ InputStatus InputFile::open_spooled(InputFile& source)
     constexpr std::size_t piece = std::size_t{1} << 16;
     std::uint8_t bytes[piece];
     for (;;) {
-        const std::int64_t got = source.read(bytes, piece);
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(piece, limit));
+        const std::int64_t got = source.read(bytes, want);
         if (got < 0)
             return InputStatus::ReadFailed;
+        limit -= static_cast<std::uint64_t>(got);
         DWORD put = 0;
         if (got > 0 && (!::WriteFile(file, bytes, static_cast<DWORD>(got), &put, nullptr) ||
                         put != static_cast<DWORD>(got)))
             return InputStatus::OutOfMemory;
-        if (static_cast<std::size_t>(got) < piece)
+        if (static_cast<std::size_t>(got) < want || limit == 0)
             return InputStatus::Ok;
     }
 }

@@ -435,8 +435,12 @@ DecodeStatus scan_file(const char* path, ListingSink& sink, const ScanTuning& tu
     // A pipe: the checks need random access, so it is copied first, to a
     // temporary file where one can be made, so that memory stays small;
     // into memory where none can.
+    // No block that the listing can report reaches past its last offset,
+    // 2^32 - 1, plus the longest extent, L + N below 2^33: an endless pipe
+    // is held only that far.
+    constexpr std::uint64_t farthest_needed = 0xFFFFFFFFu + (std::uint64_t{1} << 33);
     InputFile spooled;
-    switch (spooled.open_spooled(input)) {
+    switch (spooled.open_spooled(input, farthest_needed)) {
     case InputStatus::Ok: {
         input.close();
         FileSource source(spooled, static_cast<std::uint64_t>(std::max<std::int64_t>(spooled.regular_size(), 0)));
