@@ -190,6 +190,9 @@ PutBackResult put_back(const char* input_path, const char* image_path, std::uint
         status = PutBackStatus::WriteFailed;
     if (status == PutBackStatus::Ok)
         status = copy_range(image, output, extent.offset + extent.length, size, piece);
+    // Windows replaces no file that a handle still holds open, this one's
+    // own included: the image is closed before the rename.
+    image.close();
     if (status == PutBackStatus::Ok && !output.finish())
         status = PutBackStatus::WriteFailed;
     if (status != PutBackStatus::Ok)

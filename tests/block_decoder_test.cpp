@@ -254,8 +254,11 @@ TEST(DecodeFile, FailuresLeaveNoFileAndARefusedBlockTouchesNone)
     const std::string missing_dir = dir.file("no/such/dir");
     EXPECT_EQ(decode_file(input.c_str(), 0, missing_dir.c_str()), DecodeStatus::WriteFailed);
     EXPECT_FALSE(std::filesystem::exists(missing_dir));
+#if !defined(_WIN32)
+    // A device that refuses every write is reported, and never removed.
     EXPECT_EQ(decode_file(input.c_str(), 0, "/dev/full"), DecodeStatus::WriteFailed);
     EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+#endif
     EXPECT_EQ(decode_file(dir.file("missing").c_str(), 0, dir.file("out").c_str()), DecodeStatus::InputUnopenable);
 
     const std::string bad = dir.file("bad");

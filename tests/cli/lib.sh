@@ -100,8 +100,9 @@ fail() {
 # Windows programs write their messages in text mode, each line ending in
 # CR LF; those become LF here, and the programs' Windows paths the names
 # the tests started them by, so that the checks are the same everywhere.
-# Only byte-swap writing its result to standard output (two arguments) is
-# left as written: its bytes must arrive exactly.
+# Only what byte-swap writes to standard output (two arguments) when it
+# succeeds is left as written: the result, whose bytes must arrive
+# exactly. When it fails, what is there is its message.
 run() {
     if is_skipping; then
         status=0
@@ -110,7 +111,7 @@ run() {
     "$@" >"$WORK/stdout" 2>"$WORK/stderr" </dev/null
     status=$?
     if [ "$WINDOWS" -eq 1 ]; then
-        if [ "$1" != "$SWAP" ] || [ $# -ne 3 ]; then
+        if [ "$1" != "$SWAP" ] || [ $# -ne 3 ] || [ "$status" -ne 0 ]; then
             as_posix_text "$WORK/stdout"
         fi
         as_posix_text "$WORK/stderr"
