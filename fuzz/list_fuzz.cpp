@@ -19,16 +19,6 @@
 
 namespace {
 
-class Collect final : public ListingSink {
-public:
-    bool found(const FoundBlock& block) override
-    {
-        blocks.push_back(block);
-        return true;
-    }
-    std::vector<FoundBlock> blocks;
-};
-
 const std::string& scratch_path()
 {
     static const std::string path =
@@ -45,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (out == nullptr || std::fwrite(data, 1, size, out) != size || std::fclose(out) != 0)
         std::abort();
     const ScanTuning tuning{size > 0 ? 1 + data[0] % 97u : 1, size > 1 ? 1 + data[1] % 33u : 1};
-    Collect sink;
+    CollectedBlocks sink;
     if (scan_file(path.c_str(), sink, tuning) != DecodeStatus::Ok)
         std::abort();
     std::remove(path.c_str());

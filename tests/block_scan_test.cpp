@@ -22,22 +22,12 @@ std::vector<std::uint64_t> offsets_of(const std::vector<FoundBlock>& blocks)
     return offsets;
 }
 
-class Collect final : public ListingSink {
-public:
-    bool found(const FoundBlock& block) override
-    {
-        blocks.push_back(block);
-        return true;
-    }
-    std::vector<FoundBlock> blocks;
-};
-
 std::vector<FoundBlock> list_file(const Bytes& file, const ScanTuning& tuning)
 {
     ScratchDir dir;
     const std::string path = dir.file("file");
     write_file(path, file);
-    Collect sink;
+    CollectedBlocks sink;
     EXPECT_EQ(scan_file(path.c_str(), sink, tuning), DecodeStatus::Ok);
     return sink.blocks;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "block_decoder.hpp"
+#include "block_scan.hpp"
 
 struct Decoded {
     DecodeStatus status = DecodeStatus::Ok;
@@ -23,3 +24,14 @@ inline Decoded decode_at(std::span<const std::uint8_t> file, std::uint64_t offse
         d.produced.assign(output.data(), output.data() + output.size());
     return d;
 }
+
+// A listing's rows, kept in order of offset.
+class CollectedBlocks final : public ListingSink {
+public:
+    bool found(const FoundBlock& block) override
+    {
+        blocks.push_back(block);
+        return true;
+    }
+    std::vector<FoundBlock> blocks;
+};
