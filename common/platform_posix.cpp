@@ -172,6 +172,26 @@ int open_nameless_file()
     return fd;
 }
 
+// Gives the complete temporary file the final name, atomically. Where an
+// old file holds the name, the two are exchanged and the old one, now under
+// the temporary name, is removed: ext4 flushes a file renamed over another
+// at once, which costs a replace of 64 MiB about 20 ms, and an exchange
+// does not. Elsewhere, or where the system cannot exchange, a rename.
+bool put_in_place(int directory_fd, const std::string& temporary, const std::string& final_name)
+{
+#if defined(RENAME_EXCHANGE)
+    if (::renameat2(directory_fd, temporary.c_str(), directory_fd, final_name.c_str(), RENAME_EXCHANGE) == 0) {
+        if (::unlinkat(directory_fd, temporary.c_str(), 0) == 0)
+            return true;
+        // The name had become something that is not a file (a directory):
+        // put it back, and let the rename below refuse as it would.
+        if (::renameat2(directory_fd, temporary.c_str(), directory_fd, final_name.c_str(), RENAME_EXCHANGE) != 0)
+            return false;
+    }
+#endif
+    return ::renameat(directory_fd, temporary.c_str(), directory_fd, final_name.c_str()) == 0;
+}
+
 void close_directory(std::intptr_t& directory)
 {
     if (directory != -1)
@@ -543,7 +563,7 @@ bool OutputFile::finish()
     if (removable_) {
         const int directory_fd = descriptor(directory_);
         // Only a complete, closed file takes the final name.
-        if (!failed_ && ::renameat(directory_fd, temporary_path_.c_str(), directory_fd, path_.c_str()) != 0)
+        if (!failed_ && !put_in_place(directory_fd, temporary_path_, path_))
             failed_ = true;
         if (failed_)
             (void)::unlinkat(directory_fd, temporary_path_.c_str(), 0);
