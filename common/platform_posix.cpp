@@ -174,9 +174,10 @@ int open_nameless_file()
 
 // Gives the complete temporary file the final name, atomically. Where an
 // old file holds the name, the two are exchanged and the old one, now under
-// the temporary name, is removed: ext4 flushes a file renamed over another
-// at once, which costs a replace of 64 MiB about 20 ms, and an exchange
-// does not. Elsewhere, or where the system cannot exchange, a rename.
+// the temporary name, is removed; elsewhere, or where the system cannot
+// exchange, a rename. finish() has already started the new file's data on
+// its way to the disk, which ext4 would otherwise do inside a rename over
+// a file, holding it up longer.
 bool put_in_place(int directory_fd, const std::string& temporary, const std::string& final_name)
 {
 #if defined(RENAME_EXCHANGE)
@@ -556,6 +557,15 @@ bool OutputFile::finish()
         // byte in it is this run's, and a failed result leaves it empty.
         if (failed_ && empty_on_failure_)
             (void)::ftruncate(descriptor(handle_), 0);
+#if defined(SYNC_FILE_RANGE_WRITE)
+        // The bytes start on their way to the disk before the new file takes
+        // the name, so that a crash soon after cannot leave the name on a
+        // file whose data never reached the disk (what ext4 does by itself
+        // for a file renamed over another, but not for an exchange). It
+        // does not wait for them; the run is no slower than such a rename.
+        if (removable_ && !failed_)
+            (void)::sync_file_range(descriptor(handle_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
         if (owned_ && ::close(descriptor(handle_)) != 0)
             failed_ = true;
         handle_ = closed;
