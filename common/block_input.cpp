@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "byte_pairs.hpp"
+#include "file_io.hpp"
 #include "mio0_format.hpp"
 
 namespace mio0 {
@@ -111,7 +112,7 @@ bool MemoryInput::read_stored(std::uint64_t at, std::uint8_t* bytes, std::size_t
 
 bool FileInput::read_stored(std::uint64_t at, std::uint8_t* bytes, std::size_t length)
 {
-    return file_.read_at(bytes, length, offset_ + at) == static_cast<std::int64_t>(length);
+    return read_exactly_at(file_, bytes, length, offset_ + at);
 }
 
 bool PieceStream::reset(BlockInput& input, bool swapped, std::uint64_t start, std::uint64_t length,

@@ -13,5 +13,12 @@
 // passed, so an input that never ends is not read until memory runs out.
 InputStatus read_to_end(InputFile& input, ByteBuffer& data, std::uint64_t cap);
 
+// Reads exactly `length` bytes at `offset` of a regular file: false when
+// the file ends first or the read fails.
+inline bool read_exactly_at(InputFile& input, std::uint8_t* bytes, std::size_t length, std::uint64_t offset)
+{
+    return input.read_at(bytes, length, offset) == static_cast<std::int64_t>(length);
+}
+
 // Opens `path` and reads it whole, as read_to_end does.
 InputStatus read_file(const char* path, ByteBuffer& data, std::uint64_t cap);

@@ -147,13 +147,13 @@ struct DirectFile {
     bool regular = false; // truncated by the open: emptied again on failure
 };
 
-DirectFile open_directly(const char* path, bool regular)
+DirectFile open_directly(const char* path)
 {
     // O_TRUNC is ignored by devices, FIFOs and terminals.
     DirectFile direct;
     direct.fd = ::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
     struct stat info {};
-    direct.regular = direct.fd >= 0 && (regular || (::fstat(direct.fd, &info) == 0 && S_ISREG(info.st_mode)));
+    direct.regular = direct.fd >= 0 && ::fstat(direct.fd, &info) == 0 && S_ISREG(info.st_mode);
     return direct;
 }
 
@@ -305,11 +305,16 @@ std::int64_t InputFile::regular_size() const
     return static_cast<std::int64_t>(info.st_size);
 }
 
-std::int64_t InputFile::read(std::uint8_t* bytes, std::size_t length)
+namespace {
+
+// Calls `step` (a read(2) or pread(2) of at most max_io_chunk bytes at a
+// given count done) until `length` bytes are read or the input ends.
+template <typename Step>
+std::int64_t read_until(std::size_t length, Step step)
 {
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t got = ::read(descriptor(handle_), bytes + done, std::min(length - done, max_io_chunk));
+        const ssize_t got = step(done, std::min(length - done, max_io_chunk));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -322,22 +327,20 @@ std::int64_t InputFile::read(std::uint8_t* bytes, std::size_t length)
     return static_cast<std::int64_t>(done);
 }
 
+} // namespace
+
+std::int64_t InputFile::read(std::uint8_t* bytes, std::size_t length)
+{
+    const int fd = descriptor(handle_);
+    return read_until(length, [&](std::size_t done, std::size_t piece) { return ::read(fd, bytes + done, piece); });
+}
+
 std::int64_t InputFile::read_at(std::uint8_t* bytes, std::size_t length, std::uint64_t offset)
 {
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(descriptor(handle_), bytes + done, std::min(length - done, max_io_chunk),
-                                    static_cast<off_t>(offset + done));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
+    const int fd = descriptor(handle_);
+    return read_until(length, [&](std::size_t done, std::size_t piece) {
+        return ::pread(fd, bytes + done, piece, static_cast<off_t>(offset + done));
+    });
 }
 
 SeekResult InputFile::seek(std::uint64_t offset)
@@ -407,7 +410,7 @@ bool OutputFile::open(const char* path)
     // written as it is. (A directory fails here, as it should.)
     struct stat info {};
     if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode))
-        return take_direct(open_directly(path, false));
+        return take_direct(open_directly(path));
 
     std::string final_path;
     switch (follow_links(path, final_path)) {
@@ -435,7 +438,7 @@ bool OutputFile::open(const char* path)
         // else: write it as it now is.
         if (!S_ISREG(old.st_mode)) {
             close_directory(directory_);
-            return take_direct(open_directly(path, false));
+            return take_direct(open_directly(path));
         }
         // A file that could not be written in place is not replaced either.
         if (::faccessat(directory_fd, name.c_str(), W_OK, AT_EACCESS) != 0) {

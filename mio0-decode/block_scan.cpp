@@ -138,7 +138,7 @@ public:
     FileSource(InputFile& file, std::uint64_t size) : ScanSource(size), file_(file) {}
     bool read_at(std::uint64_t at, std::uint8_t* bytes, std::size_t length) override
     {
-        return file_.read_at(bytes, length, at) == static_cast<std::int64_t>(length);
+        return read_exactly_at(file_, bytes, length, at);
     }
 
 private:

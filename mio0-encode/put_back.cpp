@@ -30,11 +30,6 @@ struct Extent {
     bool straddles = false;
 };
 
-bool read_exactly_at(InputFile& image, std::uint8_t* bytes, std::size_t length, std::uint64_t offset)
-{
-    return image.read_at(bytes, length, offset) == static_cast<std::int64_t>(length);
-}
-
 // Whether a block decodes at `offset` of the image, by the very check the
 // decoder makes, and its extent.
 PutBackStatus find_old_block(InputFile& image, std::uint64_t size, std::uint64_t offset, Extent& extent)
@@ -158,9 +153,8 @@ PutBackResult put_back(const char* input_path, const char* image_path, std::uint
     // decoder will read back.
     const std::uint64_t reach = std::min<std::uint64_t>(block.size() + 1, size - extent.offset);
     ByteBuffer head;
-    if (!head.resize(static_cast<std::size_t>(reach)))
+    if (!head.assign_zeros(static_cast<std::size_t>(reach)))
         return {PutBackStatus::OutOfMemory};
-    std::fill(head.data(), head.data() + head.size(), std::uint8_t{0});
     if (extent.straddles && extent.length - 1 < reach)
         head.data()[extent.length - 1] = kept;
     if (reach > extent.length)
